@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Starts or stops the Windows environment of one build tree: its own Wine
+# prefix (made once), an Xvfb display and a persistent wineserver, so each
+# Windows process then starts in milliseconds.
+#   wine-session.sh start BUILD_DIR   |   wine-session.sh stop BUILD_DIR
+set -euo pipefail
+action=$1
+build=$(cd "$2" && pwd)
+state="$build/wine-session"
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+case "$action" in
+start)
+  mkdir -p "$state"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >"$state/wineboot.log" 2>&1
+    wineserver -w
+  fi
+  if [ -z "${TESSALOOM_DISPLAY:-}" ]; then
+    # A display of our own, unless one is already alive from an earlier start.
+    if ! { [ -f "$state/display" ] && xdpyinfo -display "$(cat "$state/display")" >/dev/null 2>&1; }; then
+      for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        nohup Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 </dev/null &
+        echo $! >"$state/xvfb.pid"
+        for _ in $(seq 50); do xdpyinfo -display ":$n" >/dev/null 2>&1 && break; sleep 0.1; done
+        echo ":$n" >"$state/display"
+        break
+      done
+    fi
+  else
+    echo "$TESSALOOM_DISPLAY" >"$state/display"
+  fi
+  nohup wineserver -p >/dev/null 2>&1 </dev/null &
+  ;;
+stop)
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid" "$state/display"
+  fi
+  ;;
+*)
+  echo "usage: $0 start|stop BUILD_DIR" >&2
+  exit 2
+  ;;
+esac

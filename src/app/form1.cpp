@@ -1,0 +1,231 @@
+#include "app/form1.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+#include "app/command_line.h"
+#include "update/file_names.h"
+#include "update/progress.h"
+
+namespace tessaloom {
+namespace {
+
+constexpr std::int32_t kCsidlPersonal = 5;
+constexpr std::int32_t kCsidlFlagCreate = 0x8000;
+constexpr std::int32_t kStatusFolderMissing = 1;
+constexpr std::int32_t kStatusInvalidArgument = static_cast<std::int32_t>(0x80070057U);
+
+constexpr ControlRef kWindow{L"Form1"};
+constexpr ControlRef kFill{L"ShapeprogressU", 0};
+constexpr ControlRef kTrack{L"ShapeprogressWu"};
+constexpr ControlRef kCap{L"Image13"};
+constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
+
+std::wstring Join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
+
+}  // namespace
+
+template <typename Handler>
+void Form1::Boundary(Handler handler) {
+    try {
+        handler();
+        return;
+    } catch (const RuntimeError& error) {
+        p_.dialogs.Error(RuntimeErrorText(error), kAppTitle);
+    } catch (const std::bad_alloc&) {
+        p_.dialogs.Error(RuntimeErrorText({7, L"Out of memory"}), kAppTitle);
+    } catch (const std::out_of_range&) {
+        p_.dialogs.Error(RuntimeErrorText({kErrSubscriptOutOfRange, L"Subscript out of range"}), kAppTitle);
+    }
+    ended_ = true;
+}
+
+void Form1::Load() {
+    Boundary([this] { Form_Load(); });
+    if (Running()) {
+        Boundary([this] { p_.view.Show(); });
+    }
+}
+
+void Form1::Form_Load() {
+    ApplyTheme();
+    const std::wstring app = p_.process.ApplicationFolder();
+    const std::wstring exe = p_.process.ExecutableName();
+    p_.registry.RegisterOpenCommand(Join(app, exe), Join(app, exe) + L".EXE");
+    TraiteCommande();
+    TargetCommand = TrimSpaces(p_.process.CommandLine());
+    if (TargetCommand.empty()) {
+        loaded_ = false;  // nothing to start: end at once, never shown
+        return;
+    }
+    CheckforUpdates();
+}
+
+void Form1::ApplyTheme() {
+    fonceid = 0x00835900;  // (0, 89, 131)
+    clairid = 0x00E1D7C2;  // (194, 215, 225)
+    moyenid = 0x00C1AC7F;  // (127, 172, 193)
+    for (int index = 0; index <= 2; ++index) {
+        p_.view.SetBorderColor({L"Shape1_up", index}, moyenid);
+    }
+    p_.view.SetBackColor(kWindow, clairid);
+    p_.view.SetBackColor({L"Command1"}, clairid);
+    p_.view.SetBackColor({L"Command2"}, clairid);
+    p_.view.SetBackColor({L"Frame1_up"}, clairid);
+}
+
+void Form1::TraiteCommande() { ProcessArguments() = SplitArguments(p_.process.CommandLine()); }
+
+SpecialFolder& Form1::Special_Folder() {
+    p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+    if (!FolderService) {
+        FolderService = p_.makeSpecialFolder();
+    }
+    return *FolderService;
+}
+
+void Form1::Special_Folder(std::unique_ptr<SpecialFolder> folder) {
+    p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+    FolderService = std::move(folder);
+}
+
+std::wstring Form1::CreateNewforder(std::int32_t SpecialDirectoriesname) {
+    auto [status, path] = Special_Folder().FolderPathCreating(SpecialDirectoriesname | kCsidlFlagCreate);
+    if (status == kStatusInvalidArgument) {
+        p_.dialogs.Message(L"An invalid folder ID was specified", kAppTitle);
+    } else if (status == kStatusFolderMissing) {
+        p_.dialogs.Message(L"The folder does not exist", kAppTitle);
+    }
+    return status == 0 ? path : std::wstring();
+}
+
+bool Form1::LoadFilesUpdates(const std::wstring& file, std::vector<std::wstring>& FileCollection,
+                             std::wstring& NetWorkPath) {
+    FileCollection.clear();
+    try {
+        p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+        if (!p_.files.FileExists(file)) {
+            return false;
+        }
+        const std::optional<std::string> bytes = p_.files.ReadWholeFile(file);
+        if (!bytes) {
+            return false;
+        }
+        std::optional<UpdateList> list = ParseUpdateList(*bytes, p_.decodeAnsi);
+        if (!list) {
+            return false;
+        }
+        NetWorkPath = std::move(list->networkPath);
+        FileCollection = std::move(list->names);
+        return true;
+    } catch (const RuntimeError&) {
+        return false;  // any failure reads as "no list"
+    }
+}
+
+void Form1::CheckforUpdates() {
+    const std::uintptr_t window = p_.view.Handle();
+    const std::wstring documents = Special_Folder().Return_Special_Path(window, kCsidlPersonal);
+    const std::wstring projects = documents + L"\\My TessaloomSaaS Projects\\";
+    p_.view.SetWidth(kFill, 0);
+    p_.view.ClearList();
+    std::vector<std::wstring> names;
+    if (!LoadFilesUpdates(projects + L"Update\\TessaloomUpdate.txt", names, UpdatePath)) {
+        LaunchTargetAndClose();
+        return;
+    }
+    UpdatePath = projects + L"Update";
+    PendingFiles.clear();
+    for (const std::wstring& name : names) {
+        // A name that could reach outside the application folder is never offered.
+        if (IsPlainRelativeName(name) && p_.files.FileExists(Join(UpdatePath, name))) {
+            p_.view.AddListLine(name);
+            PendingFiles.push_back(name);
+        }
+    }
+}
+
+void Form1::Command1_Click() {
+    Boundary([this] { CheckforUpdatesOk(); });
+}
+
+void Form1::CheckforUpdatesOk() {
+    p_.view.SetWidth(kFill, 0);
+    const int count = p_.view.ListCount();
+    bool applied = false;
+    for (int position = 1; position <= count; ++position) {
+        const std::wstring& name = PendingFiles.at(static_cast<std::size_t>(position) - 1);
+        if (!p_.files.FileExists(Join(UpdatePath, name))) {
+            continue;  // vanished since discovery
+        }
+        p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+        applied = true;
+        p_.view.Show();
+        ApplyOne(name);
+        p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+
+        const float fill = FillWidth(position, p_.view.Width(kTrack), static_cast<int>(PendingFiles.size()));
+        p_.view.SetWidth(kFill, fill);
+        const float shown = p_.view.Width(kFill);
+        const float cap = p_.view.Width(kCap);
+        if (CapVisible(cap, shown)) {
+            p_.view.SetVisible(kCap, true);
+        }
+        p_.view.SetLeft(kCap, CapLeft(shown, p_.view.Left(kFill), cap));
+        p_.view.SetCaption(kFileLabel, name);
+        p_.view.Refresh();
+    }
+    if (applied) {
+        p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
+    }
+    LaunchTargetAndClose();
+}
+
+// Backs the current file up and copies the new one in. If the copy fails, the
+// backup goes back under the file's own name before the error is reported,
+// so every file in the application folder stays complete under its name.
+void Form1::ApplyOne(const std::wstring& name) {
+    const std::wstring app = p_.process.ApplicationFolder();
+    const std::wstring current = Join(app, name);
+    const std::wstring backup = Join(app, BackupName(name));
+    if (const std::wstring_view folder = FolderPart(name); !folder.empty()) {
+        p_.files.CreateFolders(Join(app, std::wstring(folder)));
+    }
+    bool backedUp = false;
+    if (p_.files.FileExists(current)) {
+        p_.files.BackupFile(current, backup);
+        backedUp = true;
+    }
+    try {
+        p_.files.CopyUpdateFile(Join(UpdatePath, name), current, [this] { p_.view.Refresh(); });
+    } catch (const RuntimeError&) {
+        if (backedUp) {
+            try {
+                p_.files.RenameFile(backup, current);
+            } catch (const RuntimeError&) {
+                // The old file stays complete under its backup name; the copy's error is the one to report.
+            }
+        }
+        throw;
+    }
+}
+
+void Form1::Command2_Click() {
+    Boundary([this] { LaunchTargetAndClose(); });
+}
+
+void Form1::LaunchTargetAndClose() {
+    p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+    std::replace(TargetCommand.begin(), TargetCommand.end(), L'"', L' ');
+    TargetCommand = TrimSpaces(TargetCommand);
+    if (!TargetCommand.empty()) {
+        TargetCommand = L"\"" + TargetCommand + L"\"";
+        p_.process.Start(TargetCommand);
+    }
+    p_.view.Unload();
+    loaded_ = false;
+}
+
+}  // namespace tessaloom

@@ -1,0 +1,44 @@
+// TessaloomUpdate: started by Tessaloom with its own full path as the whole
+// command line. Applies pending updates when there are any, then starts it.
+
+#include <windows.h>
+
+#include "app/form1.h"
+#include "app/win32_dialogs.h"
+#include "app/win32_process.h"
+#include "services/files.h"
+#include "services/registry.h"
+#include "services/special_folder.h"
+#include "ui/win32_form_window.h"
+
+using namespace tessaloom;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // We live in a folder whose files we replace: load DLLs from System32 only.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    Win32Files files;
+    Win32Process process;
+    Win32Registry registry;
+    Win32FormWindow window(instance);
+    Win32Dialogs dialogs(window);
+    Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
+                        [] { return std::make_unique<Win32SpecialFolder>(); }});
+    window.OnClick([&form](std::wstring_view control) {
+        if (control == L"Command1") {
+            form.Command1_Click();
+        } else if (control == L"Command2") {
+            form.Command2_Click();
+        }
+    });
+
+    form.Load();
+    MSG message;
+    while (form.Running() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!window.PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}

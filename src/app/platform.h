@@ -1,0 +1,134 @@
+#pragma once
+// The narrow interfaces through which the update flow reaches the machine.
+// Each has one Win32 implementation and, in the unit tests, a fake. Every
+// operation that can fail throws RuntimeError unless it says otherwise.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "update/update_list.h"
+
+namespace tessaloom {
+
+// Files in the update folder and the application folder.
+class Files {
+public:
+    virtual ~Files() = default;
+    // True when the path names an ordinary file (not a folder, not hidden,
+    // not a system file). The last component is a pattern; a path ending in
+    // a backslash matches any entry of that folder. Never throws.
+    virtual bool FileExists(const std::wstring& path) = 0;
+    // Moves an existing current file aside to backup, replacing an earlier backup.
+    virtual void BackupFile(const std::wstring& current, const std::wstring& backup) = 0;
+    // Copies source over destination when source exists; the destination is
+    // replaced in one step, so an interrupted copy leaves it as it was.
+    // `progress` is called now and then while a large file is copied.
+    virtual void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
+                                const std::function<void()>& progress) = 0;
+    // Gives a file the name of another one that does not exist.
+    virtual void RenameFile(const std::wstring& from, const std::wstring& to) = 0;
+    // Creates a folder and any missing parents.
+    virtual void CreateFolders(const std::wstring& folder) = 0;
+    // The whole content of a file, or nothing when it cannot be opened or read.
+    virtual std::optional<std::string> ReadWholeFile(const std::wstring& path) = 0;
+    virtual void SetCurrentFolder(const std::wstring& folder) = 0;
+};
+
+// The running process and the programs it starts.
+class Process {
+public:
+    virtual ~Process() = default;
+    // The command line after the program's own name, as the process received it.
+    virtual std::wstring CommandLine() = 0;
+    // The folder of the executable, without a trailing backslash except at a drive root.
+    virtual std::wstring ApplicationFolder() = 0;
+    // The executable's file name without its extension.
+    virtual std::wstring ExecutableName() = 0;
+    // The product name of the executable's version information.
+    virtual std::wstring ProductName() = 0;
+    // Starts a command line, its window shown normally with the focus; does not wait.
+    virtual void Start(const std::wstring& commandLine) = 0;
+};
+
+// Modal message boxes.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // A box with an OK button only and no icon.
+    virtual void Message(const std::wstring& text, const std::wstring& caption) = 0;
+    // The standard run-time error box: modal, with the error's number and description.
+    virtual void Error(const std::wstring& text, const std::wstring& caption) = 0;
+};
+
+// The registry value that names the updater's open command. Never throws.
+class Registry {
+public:
+    virtual ~Registry() = default;
+    virtual void RegisterOpenCommand(const std::wstring& documentPath, const std::wstring& programPath) = 0;
+};
+
+// Shell folders and window text: the operations of SpecialFolder.
+class SpecialFolder {
+public:
+    virtual ~SpecialFolder() = default;
+    virtual void Display_About(std::uintptr_t Window_Handler, const std::wstring& Application_Title,
+                               const std::wstring& Application_Creator, std::uintptr_t icon = 0) = 0;
+    // The file-system path of a shell folder, or the empty string.
+    virtual std::wstring Return_Special_Path(std::uintptr_t Handle_Window, std::int32_t enum_SpecialDirectories) = 0;
+    virtual void set_Window_Caption(std::uintptr_t Window_Handler, const std::wstring& Window_Caption) = 0;
+    // The path of a shell folder, created when missing; see Form1::CreateNewforder.
+    // Returns the status and the path (empty unless the status is 0).
+    virtual std::pair<std::int32_t, std::wstring> FolderPathCreating(std::int32_t folderId) = 0;
+};
+
+// A control of the window, by name and, for an indexed group, element index.
+struct ControlRef {
+    std::wstring_view name;
+    int index = -1;  // -1: not an element of an indexed group
+};
+
+// What the window offers the update flow. Until Show() the window may exist
+// only as data: the no-update path never creates a real window.
+class FormView {
+public:
+    virtual ~FormView() = default;
+    // The window handle, or 0 while no real window exists yet.
+    virtual std::uintptr_t Handle() = 0;
+    virtual void SetBackColor(ControlRef control, std::uint32_t colour) = 0;
+    virtual void SetBorderColor(ControlRef control, std::uint32_t colour) = 0;
+    virtual void ClearList() = 0;
+    virtual void AddListLine(const std::wstring& line) = 0;
+    virtual int ListCount() = 0;
+    virtual float Left(ControlRef control) = 0;
+    virtual float Width(ControlRef control) = 0;
+    virtual void SetLeft(ControlRef control, float twips) = 0;
+    virtual void SetWidth(ControlRef control, float twips) = 0;
+    virtual void SetVisible(ControlRef control, bool visible) = 0;
+    virtual void SetCaption(ControlRef control, const std::wstring& caption) = 0;
+    // Makes the window visible (creating the real window when needed).
+    virtual void Show() = 0;
+    // Repaints what changed; called during long work on the one UI thread.
+    virtual void Refresh() = 0;
+    // Destroys the window; the program ends when no window is left.
+    virtual void Unload() = 0;
+};
+
+// Everything the window's logic reaches the machine through.
+struct Platform {
+    Files& files;
+    Process& process;
+    Dialogs& dialogs;
+    Registry& registry;
+    FormView& view;
+    // Decodes text in the system's ANSI code page.
+    AnsiDecoder decodeAnsi;
+    // Creates the SpecialFolder object on first use of Form1::Special_Folder.
+    std::function<std::unique_ptr<SpecialFolder>()> makeSpecialFolder;
+};
+
+}  // namespace tessaloom

@@ -1,0 +1,88 @@
+#include "app/win32_process.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/command_line.h"
+#include "win32/handles.h"
+#include "win32/win32_error.h"
+
+namespace tessaloom {
+
+std::wstring ModuleFileName(void* module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), path.data(),
+                                                static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            throw LastError();
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);  // truncated: ask again with more room
+    }
+}
+
+std::wstring Win32Process::ModulePath() {
+    if (modulePath_.empty()) {
+        modulePath_ = ModuleFileName(nullptr);
+    }
+    return modulePath_;
+}
+
+std::wstring Win32Process::CommandLine() { return std::wstring(AfterProgramName(GetCommandLineW())); }
+
+std::wstring Win32Process::ApplicationFolder() {
+    const std::wstring path = ModulePath();
+    const auto slash = path.find_last_of(L'\\');
+    std::wstring folder = path.substr(0, slash == std::wstring::npos ? 0 : slash);
+    if (folder.size() == 2 && folder[1] == L':') {
+        folder += L'\\';  // a drive root keeps its backslash
+    }
+    return folder;
+}
+
+std::wstring Win32Process::ExecutableName() {
+    const std::wstring path = ModulePath();
+    const auto slash = path.find_last_of(L'\\');
+    std::wstring name = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    const auto dot = name.find_last_of(L'.');
+    return dot == std::wstring::npos ? name : name.substr(0, dot);
+}
+
+std::wstring Win32Process::ProductName() {
+    const std::wstring path = ModulePath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<unsigned char> block(size);
+    void* value = nullptr;
+    UINT length = 0;
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName", &value, &length) ||
+        length == 0) {
+        return {};
+    }
+    return static_cast<const wchar_t*>(value);
+}
+
+void Win32Process::Start(const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started{};
+    std::wstring writable = commandLine;  // CreateProcessW may write to its command line
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+        throw LastError();
+    }
+    // The started program may take the foreground from us.
+    AllowSetForegroundWindow(started.dwProcessId);
+    UniqueKernelHandle process(started.hProcess);
+    UniqueKernelHandle thread(started.hThread);
+}
+
+}  // namespace tessaloom

@@ -1,0 +1,24 @@
+#pragma once
+// The running process and the programs it starts, on Win32.
+
+#include "app/platform.h"
+
+namespace tessaloom {
+
+class Win32Process final : public Process {
+public:
+    std::wstring CommandLine() override;
+    std::wstring ApplicationFolder() override;
+    std::wstring ExecutableName() override;
+    std::wstring ProductName() override;
+    void Start(const std::wstring& commandLine) override;
+
+private:
+    std::wstring ModulePath();
+    std::wstring modulePath_;  // asked once: it cannot change while we run
+};
+
+// The full path of a module, however long.
+std::wstring ModuleFileName(void* module);
+
+}  // namespace tessaloom

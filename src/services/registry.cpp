@@ -1,0 +1,72 @@
+#include "services/registry.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "win32/error.h"
+#include "win32/handles.h"
+
+namespace tessaloom::Module1 {
+namespace {
+
+// Strings are written in UTF-16, so a path the ANSI code page cannot spell is stored intact.
+std::wstring AsText(const RegistryData& data) {
+    if (const auto* text = std::get_if<std::wstring>(&data)) {
+        return *text;
+    }
+    return std::to_wstring(std::get<std::int32_t>(data));
+}
+
+std::int32_t AsNumber(const RegistryData& data) {
+    if (const auto* number = std::get_if<std::int32_t>(&data)) {
+        return *number;
+    }
+    const std::wstring& text = std::get<std::wstring>(data);
+    try {
+        std::size_t used = 0;
+        const long long value = std::stoll(text, &used);
+        if (used == text.size() && value >= INT32_MIN && value <= INT32_MAX) {
+            return static_cast<std::int32_t>(value);
+        }
+    } catch (const std::logic_error&) {
+        // not a number: reported below
+    }
+    throw RuntimeError(13, L"Type mismatch");
+}
+
+}  // namespace
+
+void RegisterOpenCommand(const std::wstring& DocumentPath, const std::wstring& ProgramPath) {
+    SetClassesRootValue(DocumentPath + L".Document\\shell\\open\\command", L" ", ProgramPath + L" %1", REG_SZ);
+}
+
+void SetClassesRootValue(const std::wstring& KeyPath, const std::wstring& ValueName, const RegistryData& ValueData,
+                         DWORD ValueType) {
+    UniqueKey key;
+    // 0x3F, without any standard rights.
+    constexpr REGSAM kAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS |
+                               KEY_NOTIFY | KEY_CREATE_LINK;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, KeyPath.c_str(), 0, kAccess, key.Put()) != ERROR_SUCCESS) {
+        return;  // the key is absent or closed to us: nothing to write, nothing to report
+    }
+    WriteRegistryValue(key.Get(), ValueName, ValueType, ValueData);
+}
+
+LSTATUS WriteRegistryValue(HKEY KeyHandle, const std::wstring& ValueName, DWORD ValueType,
+                           const RegistryData& ValueData) {
+    if (ValueType == REG_SZ) {
+        const std::wstring text = AsText(ValueData);
+        const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));  // with its NUL
+        return RegSetValueExW(KeyHandle, ValueName.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+    }
+    if (ValueType == REG_DWORD) {
+        const std::int32_t number = AsNumber(ValueData);
+        return RegSetValueExW(KeyHandle, ValueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                              sizeof number);
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace tessaloom::Module1

@@ -1,0 +1,31 @@
+#pragma once
+// The one error type of the program: a run-time error with a number and a
+// description. Portable, so the update flow can raise and catch it natively.
+
+#include <cstdint>
+#include <string>
+
+namespace tessaloom {
+
+class RuntimeError {
+public:
+    RuntimeError(std::int32_t number, std::wstring description)
+        : number_(number), description_(std::move(description)) {}
+
+    [[nodiscard]] std::int32_t Number() const { return number_; }
+    [[nodiscard]] const std::wstring& Description() const { return description_; }
+
+private:
+    std::int32_t number_;
+    std::wstring description_;
+};
+
+// Run-time error numbers the program raises itself.
+inline constexpr std::int32_t kErrOverflow = 6;
+inline constexpr std::int32_t kErrSubscriptOutOfRange = 9;
+inline constexpr std::int32_t kErrControlArrayElement = 340;
+
+// The text of the standard run-time error box for an error.
+std::wstring RuntimeErrorText(const RuntimeError& error);
+
+}  // namespace tessaloom
