@@ -32,6 +32,10 @@ start)
     echo "$TESSALOOM_DISPLAY" >"$state/display"
   fi
   nohup wineserver -p >/dev/null 2>&1 </dev/null &
+  # Start Wine's background services now, detached from any pipe: the first
+  # Windows program of a session would otherwise hand them its output, and
+  # whoever reads that output (ctest) would wait for them to end.
+  DISPLAY=$(cat "$state/display") wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
