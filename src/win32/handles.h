@@ -52,11 +52,19 @@ inline HANDLE NullHandle() { return nullptr; }
 inline HKEY NullKey() { return nullptr; }
 inline HGDIOBJ NullGdi() { return nullptr; }
 inline PIDLIST_ABSOLUTE NullIdList() { return nullptr; }
+inline HICON NullIcon() { return nullptr; }
+inline HDC NullDc() { return nullptr; }
+inline HWND NullWindow() { return nullptr; }
+inline HMODULE NullModule() { return nullptr; }
 inline void CloseFile(HANDLE h) { CloseHandle(h); }
 inline void CloseFind(HANDLE h) { FindClose(h); }
 inline void CloseKey(HKEY h) { RegCloseKey(h); }
 inline void DeleteGdi(HGDIOBJ h) { DeleteObject(h); }
 inline void FreeIdList(PIDLIST_ABSOLUTE h) { CoTaskMemFree(h); }
+inline void DestroyIconHandle(HICON h) { DestroyIcon(h); }
+inline void DeleteDcHandle(HDC h) { DeleteDC(h); }
+inline void DestroyWindowHandle(HWND h) { DestroyWindow(h); }
+inline void FreeLibraryHandle(HMODULE h) { FreeLibrary(h); }
 }  // namespace detail
 
 // Files opened with CreateFileW: empty is INVALID_HANDLE_VALUE.
@@ -69,5 +77,13 @@ using UniqueKey = UniqueHandle<HKEY, detail::NullKey, detail::CloseKey>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, detail::NullGdi, detail::DeleteGdi>;
 // Shell item-id lists, freed through the shell's allocator.
 using UniqueIdList = UniqueHandle<PIDLIST_ABSOLUTE, detail::NullIdList, detail::FreeIdList>;
+// Icons from LoadImageW or CreateIconIndirect (not shared ones).
+using UniqueIcon = UniqueHandle<HICON, detail::NullIcon, detail::DestroyIconHandle>;
+// Memory device contexts from CreateCompatibleDC (not GetDC's, which are released).
+using UniqueDc = UniqueHandle<HDC, detail::NullDc, detail::DeleteDcHandle>;
+// Top-level windows we create; their child windows go with them.
+using UniqueWindow = UniqueHandle<HWND, detail::NullWindow, detail::DestroyWindowHandle>;
+// Modules from LoadLibraryExW.
+using UniqueModule = UniqueHandle<HMODULE, detail::NullModule, detail::FreeLibraryHandle>;
 
 }  // namespace tessaloom

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The demo: the real TessaloomUpdate.exe under Wine on a prepared demo folder
+# (build/demo) with an update pending. With a display, you drive the window;
+# without one it runs under Xvfb, presses "Update" itself and saves what it
+# showed as build/demo/*.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target TessaloomUpdate fake_target demo_driver
+
+build=build/windows
+demo=build/demo
+mkdir -p "$demo"
+mode=()
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  export TESSALOOM_DISPLAY=$DISPLAY
+  mode=(--interactive)
+fi
+scripts/wine-session.sh start "$build"
+trap 'scripts/wine-session.sh stop "$build"' EXIT
+
+"$build/wine-run" "$build/tests/demo_driver.exe" "Z:$(pwd)/$demo" "${mode[@]}"
+
+for shot in "$demo"/*.bmp; do
+  [ -e "$shot" ] || continue
+  convert "$shot" "${shot%.bmp}.png" && rm -f "$shot"
+  echo "Saved ${shot%.bmp}.png"
+done
