@@ -1,0 +1,207 @@
+#pragma once
+// In-memory stand-ins for the machine, recording what the update flow does in
+// one journal so tests can check both effects and their order.
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "ui/form_model.h"
+
+namespace tessaloom::test {
+
+using Journal = std::vector<std::wstring>;
+
+inline std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+struct FakeFile {
+    std::string content;
+    bool hidden = false;
+};
+
+class FakeFiles final : public Files {
+public:
+    explicit FakeFiles(Journal& journal) : journal_(journal) {}
+
+    std::map<std::wstring, FakeFile> files;
+    std::set<std::wstring> failingCopies;  // destinations whose copy fails
+    std::wstring currentFolder;
+
+    bool FileExists(const std::wstring& path) override {
+        for (const auto& [name, file] : files) {
+            if (!file.hidden && (name == path || (path.ends_with(L'\\') && ParentOf(name) + L"\\" == path))) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void BackupFile(const std::wstring& current, const std::wstring& backup) override {
+        journal_.push_back(L"backup " + current);
+        if (!FileExists(current)) {
+            return;
+        }
+        files.erase(backup);
+        files[backup] = files.at(current);
+        files.erase(current);
+    }
+    void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
+                        const std::function<void()>& progress) override {
+        journal_.push_back(L"copy " + destination);
+        if (failingCopies.contains(destination)) {
+            throw RuntimeError(32, L"The process cannot access the file because it is being used by another process.");
+        }
+        if (FileExists(source)) {
+            progress();
+            files[destination] = files.at(source);
+        }
+    }
+    void RenameFile(const std::wstring& from, const std::wstring& to) override {
+        journal_.push_back(L"rename " + from);
+        files[to] = files.at(from);
+        files.erase(from);
+    }
+    void CreateFolders(const std::wstring& folder) override { journal_.push_back(L"folder " + folder); }
+    std::optional<std::string> ReadWholeFile(const std::wstring& path) override {
+        const auto found = files.find(path);
+        return found == files.end() ? std::nullopt : std::optional(found->second.content);
+    }
+    void SetCurrentFolder(const std::wstring& folder) override { currentFolder = folder; }
+
+private:
+    Journal& journal_;
+};
+
+class FakeProcess final : public Process {
+public:
+    explicit FakeProcess(Journal& journal) : journal_(journal) {}
+
+    std::wstring commandLine;
+    std::set<std::wstring> startable;  // command lines that start; others fail as a missing file
+    std::wstring startedFrom;
+
+    std::wstring CommandLine() override { return commandLine; }
+    std::wstring ApplicationFolder() override { return L"C:\\App"; }
+    std::wstring ExecutableName() override { return L"TessaloomUpdate"; }
+    std::wstring ProductName() override { return L"UpdateTessaloom"; }
+    void Start(const std::wstring& line) override {
+        if (!startable.contains(line)) {
+            throw RuntimeError(2, L"The system cannot find the file specified.");
+        }
+        journal_.push_back(L"start " + line);
+    }
+
+private:
+    Journal& journal_;
+};
+
+class FakeDialogs final : public Dialogs {
+public:
+    explicit FakeDialogs(Journal& journal) : journal_(journal) {}
+    void Message(const std::wstring& text, const std::wstring& caption) override {
+        journal_.push_back(L"message " + caption + L": " + text);
+    }
+    void Error(const std::wstring& text, const std::wstring& caption) override {
+        journal_.push_back(L"error " + caption + L": " + text);
+    }
+
+private:
+    Journal& journal_;
+};
+
+class FakeRegistry final : public Registry {
+public:
+    std::vector<std::pair<std::wstring, std::wstring>> calls;
+    void RegisterOpenCommand(const std::wstring& documentPath, const std::wstring& programPath) override {
+        calls.emplace_back(documentPath, programPath);
+    }
+};
+
+class FakeSpecialFolder final : public SpecialFolder {
+public:
+    explicit FakeSpecialFolder(std::wstring documents) : documents_(std::move(documents)) {}
+    void Display_About(std::uintptr_t, const std::wstring&, const std::wstring&, std::uintptr_t) override {}
+    std::wstring Return_Special_Path(std::uintptr_t, std::int32_t folder) override {
+        return folder == 5 ? documents_ : std::wstring();
+    }
+    void set_Window_Caption(std::uintptr_t, const std::wstring&) override {}
+    std::pair<std::int32_t, std::wstring> FolderPathCreating(std::int32_t folder) override {
+        if (folder == (5 | 0x8000)) {
+            return {0, documents_};
+        }
+        return {folder == (0x2B | 0x8000) ? 1 : static_cast<std::int32_t>(0x80070057U), {}};
+    }
+
+private:
+    std::wstring documents_;
+};
+
+// The real control model, with every change of the progress fill recorded.
+class RecordingView final : public FormView {
+public:
+    ui::FormModel model{[](const ui::ControlRow&, std::wstring_view text) {
+        return ui::TextExtent{static_cast<float>(text.size()) * 90.0F, 210.0F};
+    }};
+    std::vector<float> fillWidths;
+
+    std::uintptr_t Handle() override { return model.Handle(); }
+    void SetBackColor(ControlRef c, std::uint32_t colour) override { model.SetBackColor(c, colour); }
+    void SetBorderColor(ControlRef c, std::uint32_t colour) override { model.SetBorderColor(c, colour); }
+    void ClearList() override { model.ClearList(); }
+    void AddListLine(const std::wstring& line) override { model.AddListLine(line); }
+    int ListCount() override { return model.ListCount(); }
+    float Left(ControlRef c) override { return model.Left(c); }
+    float Width(ControlRef c) override { return model.Width(c); }
+    void SetLeft(ControlRef c, float twips) override { model.SetLeft(c, twips); }
+    void SetWidth(ControlRef c, float twips) override {
+        if (c.name == L"ShapeprogressU") {
+            fillWidths.push_back(twips);
+        }
+        model.SetWidth(c, twips);
+    }
+    void SetVisible(ControlRef c, bool visible) override { model.SetVisible(c, visible); }
+    void SetCaption(ControlRef c, const std::wstring& caption) override { model.SetCaption(c, caption); }
+    void Show() override { model.Show(); }
+    void Refresh() override {}
+    void Unload() override { model.Unload(); }
+};
+
+// One Form1 on fakes, with the Documents folder at C:\Docs.
+struct FakeMachine {
+    static constexpr wchar_t kUpdate[] = L"C:\\Docs\\My TessaloomSaaS Projects\\Update";
+    static constexpr wchar_t kList[] = L"C:\\Docs\\My TessaloomSaaS Projects\\Update\\TessaloomUpdate.txt";
+
+    Journal journal;
+    FakeFiles files{journal};
+    FakeProcess process{journal};
+    FakeDialogs dialogs{journal};
+    FakeRegistry registry;
+    RecordingView view;
+    int specialFoldersMade = 0;
+    Form1 form{Platform{files, process, dialogs, registry, view,
+                        [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); },
+                        [this] {
+                            ++specialFoldersMade;
+                            return std::make_unique<FakeSpecialFolder>(L"C:\\Docs");
+                        }}};
+
+    // The main program exists and starts when asked for by its quoted path.
+    explicit FakeMachine(std::wstring commandLine = L" C:\\App\\Tessaloom Main.exe") {
+        process.commandLine = std::move(commandLine);
+        process.startable.insert(L"\"C:\\App\\Tessaloom Main.exe\"");
+    }
+    void List(std::string content) { files.files[kList] = {std::move(content)}; }
+    void NewFile(const std::wstring& name, std::string content) {
+        files.files[std::wstring(kUpdate) + L"\\" + name] = {std::move(content)};
+    }
+    void AppFile(const std::wstring& name, std::string content) {
+        files.files[L"C:\\App\\" + name] = {std::move(content)};
+    }
+    std::string App(const std::wstring& name) {
+        const auto found = files.files.find(L"C:\\App\\" + name);
+        return found == files.files.end() ? "<absent>" : found->second.content;
+    }
+};
+
+}  // namespace tessaloom::test
