@@ -2,22 +2,149 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cwchar>
+#include <vector>
+
 #include "win32/handles.h"
 #include "win32/win32_error.h"
 #include "win32/win32_text.h"
 
-namespace tessaloom::Module1 {
+namespace tessaloom {
+namespace {
+
+constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kCopyChunk = 1 << 20;
+constexpr LONGLONG kLargestReadableFile = 64LL << 20;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Keeps the system from asking the user to insert a disk while a path on a
+// missing or empty drive is looked at; the failure comes back as an error code.
+class QuietCriticalErrors {
+public:
+    QuietCriticalErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_); }
+    ~QuietCriticalErrors() { SetThreadErrorMode(previous_, nullptr); }
+    QuietCriticalErrors(const QuietCriticalErrors&) = delete;
+    QuietCriticalErrors& operator=(const QuietCriticalErrors&) = delete;
+
+private:
+    DWORD previous_ = 0;
+};
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The folder part of a path with its final separator ("C:\a\" of "C:\a\b"),
+// or the empty string for a bare name.
+std::wstring FolderPart(const std::wstring& path) {
+    const std::size_t cut = path.find_last_of(L"\\/:");
+    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
+}
+
+std::wstring NamePart(const std::wstring& path) {
+    const std::size_t cut = path.find_last_of(L"\\/:");
+    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+// Eight hex digits that differ between calls and between processes.
+std::wstring UniqueSuffix() {
+    static std::atomic<std::uint32_t> counter{0};
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    std::uint64_t mixed = static_cast<std::uint64_t>(ticks.QuadPart) ^
+                          (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
+                          (static_cast<std::uint64_t>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ULL);
+    mixed ^= mixed >> 33;
+    mixed *= 0xFF51AFD7ED558CCDULL;
+    mixed ^= mixed >> 33;
+    wchar_t text[9];
+    std::swprintf(text, 9, L"%08X", static_cast<unsigned>(mixed & 0xFFFFFFFFU));
+    return text;
+}
+
+// The new content of a file while it is written: "<name>.<hex>.tmp" beside the
+// destination, removed again unless it has been moved over the destination.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::wstring& destination) {
+        const std::wstring stem = FolderPart(destination) + NamePart(destination) + L".";
+        for (int attempt = 0;; ++attempt) {
+            std::wstring path = stem + UniqueSuffix() + L".tmp";
+            file_.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (file_) {
+                path_ = std::move(path);
+                return;
+            }
+            const DWORD error = GetLastError();
+            if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 100) {
+                throw SystemError(error);
+            }
+        }
+    }
+    ~TemporaryFile() {
+        file_.Reset();
+        if (!path_.empty()) {
+            DeleteFileW(path_.c_str());
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    [[nodiscard]] HANDLE Handle() const { return file_.Get(); }
+
+    // Flushes and closes the file and moves it over the destination in one step.
+    void Replace(const std::wstring& destination) {
+        if (!FlushFileBuffers(file_.Get())) {
+            throw LastError();
+        }
+        file_.Reset();
+        if (!MoveFileExW(path_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            throw LastError();
+        }
+        path_.clear();
+    }
+
+private:
+    UniqueFile file_;
+    std::wstring path_;
+};
+
+void WriteAll(HANDLE file, const char* data, DWORD size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, data, size, &written, nullptr)) {
+            throw LastError();
+        }
+        if (written == 0) {
+            throw SystemError(ERROR_WRITE_FAULT);
+        }
+        data += written;
+        size -= written;
+    }
+}
+
+}  // namespace
+
+namespace Module1 {
 
 bool FileExists(const std::wstring& path) {
     if (path.empty()) {
         return false;
     }
+    // The listing takes a folder's entries as "folder\*"; a bare trailing
+    // separator would name no entry at all.
+    const std::wstring pattern = IsSeparator(path.back()) ? path + L"*" : path;
+    QuietCriticalErrors quiet;
     WIN32_FIND_DATAW entry;
-    UniqueFind find(FindFirstFileW(path.c_str(), &entry));
+    UniqueFind find(FindFirstFileW(pattern.c_str(), &entry));
     if (!find) {
         return false;
     }
-    constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     do {
         if ((entry.dwFileAttributes & kNotOrdinary) == 0) {
             return true;
@@ -26,15 +153,67 @@ bool FileExists(const std::wstring& path) {
     return false;
 }
 
-void BackupFile(const std::wstring&, const std::wstring&) { throw RuntimeError(5, L"BackupFile: not built yet"); }
-
-void CopyUpdateFile(const std::wstring&, const std::wstring&, const std::function<void()>&) {
-    throw RuntimeError(5, L"CopyUpdateFile: not built yet");
+void BackupFile(const std::wstring& current, const std::wstring& backup) {
+    if (!FileExists(current)) {
+        return;
+    }
+    if (FileExists(backup) && !DeleteFileW(backup.c_str())) {
+        throw LastError();
+    }
+    if (!MoveFileExW(current.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        throw LastError();
+    }
 }
 
-}  // namespace tessaloom::Module1
+// The new content goes into a temporary file beside the destination, which is
+// flushed and then moved over the destination in one step: an interruption at
+// any point leaves the destination as it was, never a partial file under its
+// name. The new file is an ordinary file with the source's modification time.
+void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
+                    const std::function<void()>& progress) {
+    if (!FileExists(source)) {
+        return;
+    }
+    // Others may read the source meanwhile, but not change it.
+    UniqueFile input(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!input) {
+        throw LastError();
+    }
+    // A read-only file is not replaced, hidden or not: the move would fail on
+    // Windows anyway, and refusing before anything is written keeps the
+    // outcome the same everywhere. A folder is never replaced.
+    const DWORD existing = GetFileAttributesW(destination.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES &&
+        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        throw SystemError(ERROR_ACCESS_DENIED);
+    }
 
-namespace tessaloom {
+    TemporaryFile output(destination);
+    std::vector<char> buffer(kCopyChunk);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(input.Get(), buffer.data(), kCopyChunk, &read, nullptr)) {
+            throw LastError();
+        }
+        if (read == 0) {
+            break;
+        }
+        WriteAll(output.Handle(), buffer.data(), read);
+        if (progress) {
+            progress();
+        }
+    }
+    FILETIME modified{};
+    if (!GetFileTime(input.Get(), nullptr, nullptr, &modified) ||
+        !SetFileTime(output.Handle(), nullptr, nullptr, &modified)) {
+        throw LastError();
+    }
+    input.Reset();
+    output.Replace(destination);
+}
+
+}  // namespace Module1
 
 void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
@@ -42,9 +221,65 @@ void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
     }
 }
 
-void Win32Files::CreateFolders(const std::wstring&) { throw RuntimeError(5, L"CreateFolders: not built yet"); }
+// Creates the folder after creating its missing parents; a folder that is
+// already there is fine, a file in its place is an error.
+void Win32Files::CreateFolders(const std::wstring& folder) {
+    std::wstring path = folder;
+    while (path.size() > 1 && IsSeparator(path.back()) && !(path.size() == 3 && path[1] == L':')) {
+        path.pop_back();
+    }
+    if (path.empty() || IsFolder(path)) {
+        return;
+    }
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        const std::size_t cut = path.find_last_of(L"\\/");
+        if (cut != std::wstring::npos && cut > 0) {
+            CreateFolders(path.substr(0, cut));
+            if (CreateDirectoryW(path.c_str(), nullptr)) {
+                return;
+            }
+            error = GetLastError();
+        }
+    }
+    if (error == ERROR_ALREADY_EXISTS && IsFolder(path)) {
+        return;  // made by someone else meanwhile
+    }
+    throw SystemError(error);
+}
 
-std::optional<std::string> Win32Files::ReadWholeFile(const std::wstring&) { return std::nullopt; }
+// Lists are small: anything over 64 MiB is refused rather than read.
+std::optional<std::string> Win32Files::ReadWholeFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        return std::nullopt;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kLargestReadableFile) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    // Read to the end, whatever the size said: the file may grow or shrink meanwhile.
+    char chunk[64 * 1024];
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) {
+            return std::nullopt;
+        }
+        if (read == 0) {
+            return bytes;
+        }
+        if (bytes.size() + read > static_cast<std::size_t>(kLargestReadableFile)) {
+            return std::nullopt;
+        }
+        bytes.append(chunk, read);
+    }
+}
 
 void Win32Files::SetCurrentFolder(const std::wstring& folder) {
     if (!SetCurrentDirectoryW(folder.c_str())) {

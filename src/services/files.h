@@ -7,8 +7,19 @@
 
 namespace tessaloom::Module1 {
 
+// True when the path names an ordinary file: not a folder, not hidden, not a
+// system file (read-only counts). The last component is a pattern ("*", "?");
+// a path ending in a backslash matches every entry of that folder. Every
+// failure of the listing reads as false; never throws.
 bool FileExists(const std::wstring& path);
+// When current exists, deletes an existing backup and renames current to
+// backup. A failed delete or rename throws the system's error; a hidden or
+// system backup is not deleted, so the rename fails.
 void BackupFile(const std::wstring& current, const std::wstring& backup);
+// When source exists, replaces destination with a copy of it in one step, by
+// way of a temporary file beside the destination. On any failure (including a
+// read-only or folder destination) it throws, removes the temporary file and
+// leaves the destination as it was. `progress` is called after each 1 MiB.
 void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
                     const std::function<void()>& progress = {});
 

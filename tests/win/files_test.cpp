@@ -1,0 +1,398 @@
+// Module1's file procedures and Win32Files against the real file system
+// (under Wine): attributes, patterns, sharing violations.
+
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "services/files.h"
+#include "win32/handles.h"
+
+namespace tessaloom {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::wstring TempFolder() {
+    std::wstring path(MAX_PATH + 1, L'\0');
+    DWORD length = GetTempPathW(static_cast<DWORD>(path.size()), path.data());
+    if (length > path.size()) {
+        path.resize(length);
+        length = GetTempPathW(static_cast<DWORD>(path.size()), path.data());
+    }
+    path.resize(length);
+    return path;
+}
+
+void Write(const std::wstring& path, std::string_view bytes) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << "cannot create file, error " << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+}
+
+std::string Read(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        return "<missing>";
+    }
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+// Opens a file as another program would; share 0 locks it against everyone.
+UniqueFile Hold(const std::wstring& path, DWORD access, DWORD share) {
+    UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file) << "cannot hold file open, error " << GetLastError();
+    return file;
+}
+
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(find.Get(), &entry));
+    }
+    find.Reset();
+    RemoveDirectoryW(folder.c_str());
+}
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = info->name();
+        dir_ = TempFolder() + L"tessaloom-files-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::wstring(name.begin(), name.end());
+        RemoveTree(dir_);
+        ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+    }
+    void TearDown() override { RemoveTree(dir_); }
+
+    [[nodiscard]] std::wstring At(const std::wstring& name) const { return dir_ + L"\\" + name; }
+    void WriteWith(const std::wstring& name, std::string_view bytes, DWORD attributes) const {
+        Write(At(name), bytes);
+        ASSERT_TRUE(SetFileAttributesW(At(name).c_str(), attributes));
+    }
+    // The names in the test's folder, sorted.
+    [[nodiscard]] std::vector<std::wstring> Entries() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        UniqueFind find(FindFirstFileW((dir_ + L"\\*").c_str(), &entry));
+        if (find) {
+            do {
+                if (std::wstring_view(entry.cFileName) != L"." && std::wstring_view(entry.cFileName) != L"..") {
+                    names.emplace_back(entry.cFileName);
+                }
+            } while (FindNextFileW(find.Get(), &entry));
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::wstring dir_;
+};
+
+TEST_F(FilesTest, FileExistsSeesOrdinaryFilesOnly) {
+    WriteWith(L"plain.dll", "p", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"readonly.dll", "r", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    WriteWith(L"hidden.dll", "h", FILE_ATTRIBUTE_HIDDEN);
+    WriteWith(L"system.dll", "s", FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(CreateDirectoryW(At(L"sub").c_str(), nullptr));
+
+    EXPECT_TRUE(Module1::FileExists(At(L"plain.dll")));
+    EXPECT_TRUE(Module1::FileExists(At(L"readonly.dll")));
+    EXPECT_FALSE(Module1::FileExists(At(L"hidden.dll")));
+    EXPECT_FALSE(Module1::FileExists(At(L"system.dll")));
+    EXPECT_FALSE(Module1::FileExists(At(L"missing.dll")));
+    EXPECT_FALSE(Module1::FileExists(At(L"sub")));
+}
+
+TEST_F(FilesTest, FileExistsTakesTheLastComponentAsAPattern) {
+    WriteWith(L"a1.dll", "", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"b1.dll", "", FILE_ATTRIBUTE_HIDDEN);
+    WriteWith(L"c1.exe", "", FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_TRUE(Module1::FileExists(At(L"*")));
+    EXPECT_TRUE(Module1::FileExists(At(L"*.dll")));
+    EXPECT_TRUE(Module1::FileExists(At(L"?1.dll")));
+    EXPECT_FALSE(Module1::FileExists(At(L"b*")));      // only a hidden file matches
+    EXPECT_FALSE(Module1::FileExists(At(L"*.exe")));   // only a system file matches
+    EXPECT_FALSE(Module1::FileExists(At(L"?.dll")));
+}
+
+TEST_F(FilesTest, FileExistsOfAFolderWithATrailingBackslashLooksInside) {
+    ASSERT_TRUE(CreateDirectoryW(At(L"empty").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(At(L"nothing-ordinary").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(At(L"nothing-ordinary\\inner").c_str(), nullptr));
+    WriteWith(L"nothing-ordinary\\h.txt", "", FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(CreateDirectoryW(At(L"full").c_str(), nullptr));
+    WriteWith(L"full\\f.txt", "", FILE_ATTRIBUTE_NORMAL);
+
+    EXPECT_TRUE(Module1::FileExists(At(L"full\\")));
+    EXPECT_FALSE(Module1::FileExists(At(L"full")));
+    EXPECT_FALSE(Module1::FileExists(At(L"empty\\")));
+    EXPECT_FALSE(Module1::FileExists(At(L"nothing-ordinary\\")));
+}
+
+TEST(FileExists, FailuresReadAsAbsent) {
+    EXPECT_FALSE(Module1::FileExists(L""));
+    const DWORD drives = GetLogicalDrives();
+    wchar_t unused = 0;
+    for (wchar_t letter = L'Q'; letter >= L'D' && unused == 0; --letter) {
+        if ((drives & (1U << (letter - L'A'))) == 0) {
+            unused = letter;
+        }
+    }
+    ASSERT_NE(unused, 0) << "no free drive letter";
+    EXPECT_FALSE(Module1::FileExists(std::wstring(1, unused) + L":\\Update\\TessaloomUpdate.txt"));
+    EXPECT_FALSE(Module1::FileExists(std::wstring(1, unused) + L":\\"));
+    EXPECT_FALSE(Module1::FileExists(L"C:\\no<such>|folder\\x.dll"));
+    EXPECT_FALSE(Module1::FileExists(L"\\\\?\\"));
+    EXPECT_FALSE(Module1::FileExists(L"\\\\no-such-server-here\\share\\x.dll"));
+}
+
+TEST_F(FilesTest, BackupFileDoesNothingWhenTheCurrentFileIsAbsentOrHidden) {
+    WriteWith(L"OLDa.dll", "old backup", FILE_ATTRIBUTE_NORMAL);
+    Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
+    WriteWith(L"b.dll", "hidden current", FILE_ATTRIBUTE_HIDDEN);
+    Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll"));
+    EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll", L"b.dll"));
+    EXPECT_EQ(Read(At(L"OLDa.dll")), "old backup");
+}
+
+TEST_F(FilesTest, BackupFileReplacesTheEarlierBackup) {
+    WriteWith(L"a.dll", "current", FILE_ATTRIBUTE_READONLY);
+    WriteWith(L"OLDa.dll", "old backup", FILE_ATTRIBUTE_NORMAL);
+    Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
+    EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll"));
+    EXPECT_EQ(Read(At(L"OLDa.dll")), "current");
+}
+
+TEST_F(FilesTest, BackupFileReportsAFailedRenameOrDeleteAndKeepsTheCurrentFile) {
+    WriteWith(L"a.dll", "current a", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"OLDa.dll", "hidden backup", FILE_ATTRIBUTE_HIDDEN);
+    try {
+        Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
+        ADD_FAILURE() << "no error";
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.Number(), ERROR_ALREADY_EXISTS);
+        EXPECT_FALSE(error.Description().empty());
+    }
+    EXPECT_EQ(Read(At(L"a.dll")), "current a");
+    EXPECT_EQ(Read(At(L"OLDa.dll")), "hidden backup");
+
+    WriteWith(L"b.dll", "current b", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"OLDb.dll", "read-only backup", FILE_ATTRIBUTE_READONLY);
+    EXPECT_THROW(Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll")), RuntimeError);
+    EXPECT_EQ(Read(At(L"b.dll")), "current b");
+    EXPECT_EQ(Read(At(L"OLDb.dll")), "read-only backup");
+}
+
+TEST_F(FilesTest, CopyUpdateFileReplacesTheDestinationWithAnOrdinaryFile) {
+    WriteWith(L"new.dll", "new content", FILE_ATTRIBUTE_READONLY);
+    WriteWith(L"a.dll", "old content that is longer", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"h.dll", "hidden old content", FILE_ATTRIBUTE_HIDDEN);
+    Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"));
+    Module1::CopyUpdateFile(At(L"new.dll"), At(L"h.dll"));
+    Module1::CopyUpdateFile(At(L"new.dll"), At(L"fresh.dll"));
+
+    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"fresh.dll", L"h.dll", L"new.dll"));
+    WIN32_FILE_ATTRIBUTE_DATA source{};
+    ASSERT_TRUE(GetFileAttributesExW(At(L"new.dll").c_str(), GetFileExInfoStandard, &source));
+    for (const wchar_t* name : {L"a.dll", L"h.dll", L"fresh.dll"}) {
+        EXPECT_EQ(Read(At(name)), "new content");
+        EXPECT_TRUE(Module1::FileExists(At(name)));
+        WIN32_FILE_ATTRIBUTE_DATA copy{};
+        ASSERT_TRUE(GetFileAttributesExW(At(name).c_str(), GetFileExInfoStandard, &copy));
+        EXPECT_EQ(copy.dwFileAttributes & FILE_ATTRIBUTE_READONLY, 0U);
+        EXPECT_EQ(CompareFileTime(&copy.ftLastWriteTime, &source.ftLastWriteTime), 0);
+    }
+}
+
+TEST_F(FilesTest, CopyUpdateFileFromAMissingOrHiddenSourceDoesNothing) {
+    WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"hidden.dll", "new", FILE_ATTRIBUTE_HIDDEN);
+    Module1::CopyUpdateFile(At(L"missing.dll"), At(L"a.dll"));
+    Module1::CopyUpdateFile(At(L"hidden.dll"), At(L"a.dll"));
+    Module1::CopyUpdateFile(At(L"missing.dll"), At(L"b.dll"));
+    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"hidden.dll"));
+    EXPECT_EQ(Read(At(L"a.dll")), "old");
+}
+
+TEST_F(FilesTest, AFailedCopyLeavesTheDestinationAndNoTemporary) {
+    WriteWith(L"new.dll", "new", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"a.dll", "old a", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"ro.dll", "old ro", FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateDirectoryW(At(L"folder.dll").c_str(), nullptr));
+    const std::vector<std::wstring> before = Entries();
+    {
+        UniqueFile locked = Hold(At(L"new.dll"), GENERIC_READ, 0);
+        EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll")), RuntimeError);
+    }
+    {
+        UniqueFile locked = Hold(At(L"a.dll"), GENERIC_READ, 0);
+        EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll")), RuntimeError);
+    }
+    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"ro.dll")), RuntimeError);
+    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"folder.dll")), RuntimeError);
+    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"no-such-folder\\a.dll")), RuntimeError);
+    EXPECT_EQ(Entries(), before);
+    EXPECT_EQ(Read(At(L"a.dll")), "old a");
+    EXPECT_EQ(Read(At(L"ro.dll")), "old ro");
+}
+
+TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
+    std::string large(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    Write(At(L"new.dll"), large);
+    WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
+
+    int calls = 0;
+    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"),
+                                         [&calls] {
+                                             if (++calls == 2) {
+                                                 throw RuntimeError(18, L"User interrupt occurred");
+                                             }
+                                         }),
+                 RuntimeError);
+    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"new.dll"));
+    EXPECT_EQ(Read(At(L"a.dll")), "old");
+
+    calls = 0;
+    Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"), [&calls] { ++calls; });
+    EXPECT_GE(calls, 3);
+    EXPECT_TRUE(Read(At(L"a.dll")) == large);
+}
+
+TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
+    Win32Files files;
+    files.CreateFolders(At(L"a\\b\\c"));
+    files.CreateFolders(At(L"a\\b\\c\\"));
+    files.CreateFolders(At(L"a/d"));
+    files.CreateFolders(dir_);
+    EXPECT_NE(GetFileAttributesW(At(L"a\\b\\c").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0U);
+    EXPECT_NE(GetFileAttributesW(At(L"a\\d").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0U);
+
+    WriteWith(L"file", "", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_THROW(files.CreateFolders(At(L"file")), RuntimeError);
+    EXPECT_THROW(files.CreateFolders(At(L"file\\sub")), RuntimeError);
+}
+
+TEST_F(FilesTest, RenameFileGivesANameThatIsFree) {
+    Win32Files files;
+    WriteWith(L"OLDa.dll", "backup", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"b.dll", "b", FILE_ATTRIBUTE_NORMAL);
+    files.RenameFile(At(L"OLDa.dll"), At(L"a.dll"));
+    EXPECT_THROW(files.RenameFile(At(L"a.dll"), At(L"b.dll")), RuntimeError);
+    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"b.dll"));
+    EXPECT_EQ(Read(At(L"a.dll")), "backup");
+}
+
+TEST_F(FilesTest, ReadWholeFileReadsEveryByteUnlessTheFileIsLocked) {
+    using namespace std::string_view_literals;
+    Win32Files files;
+    const std::string_view bytes = "net\r\n\"a, b\"\0\xE9\r\n"sv;
+    Write(At(L"list.txt"), bytes);
+    Write(At(L"empty.txt"), "");
+    EXPECT_EQ(files.ReadWholeFile(At(L"list.txt")), std::string(bytes));
+    EXPECT_EQ(files.ReadWholeFile(At(L"empty.txt")), std::string());
+    EXPECT_EQ(files.ReadWholeFile(At(L"missing.txt")), std::nullopt);
+    {
+        UniqueFile writer = Hold(At(L"list.txt"), GENERIC_WRITE, FILE_SHARE_READ);
+        EXPECT_EQ(files.ReadWholeFile(At(L"list.txt")), std::string(bytes));
+    }
+    UniqueFile locked = Hold(At(L"list.txt"), GENERIC_READ, 0);
+    EXPECT_EQ(files.ReadWholeFile(At(L"list.txt")), std::nullopt);
+}
+
+// The update flow reading a real list through Win32Files; everything else is inert.
+struct InertProcess final : Process {
+    explicit InertProcess(std::wstring folder) : folder_(std::move(folder)) {}
+    std::wstring CommandLine() override { return {}; }
+    std::wstring ApplicationFolder() override { return folder_; }
+    std::wstring ExecutableName() override { return {}; }
+    std::wstring ProductName() override { return {}; }
+    void Start(const std::wstring&) override {}
+    std::wstring folder_;
+};
+struct InertDialogs final : Dialogs {
+    void Message(const std::wstring&, const std::wstring&) override {}
+    void Error(const std::wstring&, const std::wstring&) override {}
+};
+struct InertRegistry final : Registry {
+    void RegisterOpenCommand(const std::wstring&, const std::wstring&) override {}
+};
+struct InertView final : FormView {
+    std::uintptr_t Handle() override { return 0; }
+    void SetBackColor(ControlRef, std::uint32_t) override {}
+    void SetBorderColor(ControlRef, std::uint32_t) override {}
+    void ClearList() override {}
+    void AddListLine(const std::wstring&) override {}
+    int ListCount() override { return 0; }
+    float Left(ControlRef) override { return 0; }
+    float Width(ControlRef) override { return 0; }
+    void SetLeft(ControlRef, float) override {}
+    void SetWidth(ControlRef, float) override {}
+    void SetVisible(ControlRef, bool) override {}
+    void SetCaption(ControlRef, const std::wstring&) override {}
+    void Show() override {}
+    void Refresh() override {}
+    void Unload() override {}
+};
+
+TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
+    Win32Files files;
+    InertProcess process(dir_);
+    InertDialogs dialogs;
+    InertRegistry registry;
+    InertView view;
+    Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr});
+    std::vector<std::wstring> names{L"stale"};
+    std::wstring network = L"kept";
+
+    Write(At(L"list.txt"), "\\\\server\\share\r\na.dll\r\n\"b, c.dll\"\r\n");
+    {
+        UniqueFile locked = Hold(At(L"list.txt"), GENERIC_READ, 0);
+        EXPECT_FALSE(form.LoadFilesUpdates(At(L"list.txt"), names, network));
+    }
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(network, L"kept");
+
+    ASSERT_TRUE(SetFileAttributesW(At(L"list.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_FALSE(form.LoadFilesUpdates(At(L"list.txt"), names, network));
+    EXPECT_EQ(network, L"kept");
+
+    ASSERT_TRUE(SetFileAttributesW(At(L"list.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(form.LoadFilesUpdates(L"list.txt", names, network));  // relative to the application folder
+    EXPECT_EQ(network, L"\\\\server\\share");
+    EXPECT_THAT(names, ElementsAre(L"a.dll", L"b, c.dll"));
+}
+
+}  // namespace
+}  // namespace tessaloom
