@@ -9,7 +9,8 @@ packages=(
   wine wine64 xvfb xauth x11-utils            # running and showing the Windows programs
   imagemagick                                 # screenshots
   clang libclang-rt-14-dev                    # the fuzz target (libFuzzer)
-  python3 python3-pil                         # redrawing the pictures
+  python3 python3-pil fonts-dejavu-core       # redrawing the pictures
+  fonts-liberation2                           # Arial's metrics for the window's text under Wine
 )
 
 missing=()

@@ -127,14 +127,26 @@ void FormModel::SetVisible(ControlRef control, bool visible) { Find(control, IsP
 void FormModel::SetCaption(ControlRef control, const std::wstring& caption) {
     ControlState& state = Find(control, HasCaption);
     if (state.row->autoSize) {
-        const TextExtent extent = measure_(*state.row, caption);
-        if (state.row->align == TextAlign::Right) {
-            state.left = state.left + state.width - extent.width;
-        }
-        state.width = extent.width;
-        state.height = extent.height;
+        Fit(state, caption);
     }
     state.caption = caption;
+}
+
+void FormModel::FitAutoSizeLabels() {
+    for (ControlState& state : controls_) {
+        if (state.row->autoSize) {
+            Fit(state, state.caption);
+        }
+    }
+}
+
+void FormModel::Fit(ControlState& state, std::wstring_view caption) {
+    const TextExtent extent = measure_(*state.row, caption);
+    if (state.row->align == TextAlign::Right) {
+        state.left = state.left + state.width - extent.width;
+    }
+    state.width = extent.width;
+    state.height = extent.height;
 }
 
 void FormModel::Show() {

@@ -73,6 +73,9 @@ public:
     // A label that sizes itself takes the size of its text; a right-aligned
     // one keeps its right edge, a left-aligned one its left edge.
     void SetCaption(ControlRef control, const std::wstring& caption) override;
+    // Sizes every self-sizing label to its caption in the measure's font: the
+    // table's sizes fit the design font, a substitute face may be wider.
+    void FitAutoSizeLabels();
     void Show() override;
     void Refresh() override {}
     void Unload() override;
@@ -82,6 +85,7 @@ private:
     [[nodiscard]] std::size_t IndexOf(ControlRef control) const;
     ControlState& Find(ControlRef control, Supports supports);
     ControlState& List();
+    void Fit(ControlState& state, std::wstring_view caption);
 
     TextMeasure measure_;
     std::vector<ControlState> controls_;

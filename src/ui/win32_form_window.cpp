@@ -1,9 +1,418 @@
 #include "ui/win32_form_window.h"
 
+#include <algorithm>
+
+#include "win32/win32_error.h"
+
 namespace tessaloom {
+namespace {
+
+constexpr wchar_t kFormClass[] = L"TessaloomUpdateForm";
+constexpr wchar_t kPanelClass[] = L"TessaloomUpdatePanel";
+// Fixed single border with title, system menu and close box; no sizing, no
+// minimize or maximize box.
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = 0;
+// Child windows' identifiers: the control's position in the table plus this.
+// Well above IDOK and IDCANCEL, which the dialog manager sends for Enter and
+// Escape and which must stay unanswered.
+constexpr int kFirstChildId = 100;
+
+int RectWidth(const RECT& r) { return r.right - r.left; }
+int RectHeight(const RECT& r) { return r.bottom - r.top; }
+
+// The outer size of a window whose client area has the table's size.
+SIZE FrameSize(const ui::ControlState& form, int dpi) {
+    RECT frame{0, 0, ui::TwipsToPixels(form.width, dpi), ui::TwipsToPixels(form.height, dpi)};
+    if (!AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi))) {
+        throw LastError();
+    }
+    return {RectWidth(frame), RectHeight(frame)};
+}
+
+template <typename Self>
+Self* Instance(HWND window, UINT message, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    return reinterpret_cast<Self*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void RegisterClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(instance, name, &existing)) {
+        return;
+    }
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = name;
+    if (RegisterClassExW(&windowClass) == 0) {
+        throw LastError();
+    }
+}
+
+}  // namespace
+
+Win32FormWindow::Win32FormWindow(HINSTANCE instance, HMODULE resources)
+    : instance_(instance),
+      resources_(resources != nullptr ? resources : instance),
+      model_([this](const ui::ControlRow& row, std::wstring_view text) {
+          if (!paint_.HasFonts()) {
+              paint_.UseDpi(static_cast<int>(window_ ? GetDpiForWindow(window_.Get()) : GetDpiForSystem()));
+          }
+          return ui::MeasureText(paint_, row, text);
+      }) {}
 
 bool Win32FormWindow::PreTranslate(MSG& message) {
-    return window_ != nullptr && IsDialogMessageW(window_, &message);
+    return window_ && IsDialogMessageW(window_.Get(), &message);
+}
+
+// --- operations -----------------------------------------------------------
+
+template <typename Operation>
+void Win32FormWindow::Change(ControlRef control, Operation operation) {
+    const ui::ControlState& state = model_.At(control);
+    const RECT before = ui::PixelRect(state, paint_.Dpi());
+    operation();
+    if (window_) {
+        Sync(state, before);
+    }
+}
+
+void Win32FormWindow::SetBackColor(ControlRef control, std::uint32_t colour) {
+    Change(control, [&] { model_.SetBackColor(control, colour); });
+}
+
+void Win32FormWindow::SetBorderColor(ControlRef control, std::uint32_t colour) {
+    Change(control, [&] { model_.SetBorderColor(control, colour); });
+}
+
+void Win32FormWindow::SetLeft(ControlRef control, float twips) {
+    Change(control, [&] { model_.SetLeft(control, twips); });
+}
+
+void Win32FormWindow::SetWidth(ControlRef control, float twips) {
+    Change(control, [&] { model_.SetWidth(control, twips); });
+}
+
+void Win32FormWindow::SetVisible(ControlRef control, bool visible) {
+    Change(control, [&] { model_.SetVisible(control, visible); });
+}
+
+void Win32FormWindow::SetCaption(ControlRef control, const std::wstring& caption) {
+    Change(control, [&] { model_.SetCaption(control, caption); });
+}
+
+void Win32FormWindow::ClearList() {
+    model_.ClearList();
+    if (HWND list = ListWindow(); list != nullptr) {
+        SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    }
+}
+
+void Win32FormWindow::AddListLine(const std::wstring& line) {
+    if (HWND list = ListWindow(); list != nullptr) {
+        const LRESULT added = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        if (added == LB_ERR || added == LB_ERRSPACE) {
+            throw RuntimeError(7, L"Out of memory");
+        }
+    }
+    model_.AddListLine(line);
+}
+
+void Win32FormWindow::Show() {
+    const bool first = !window_;
+    if (first) {
+        Create();
+    }
+    model_.Show();
+    HWND window = window_.Get();
+    if (first) {
+        ShowWindow(window, SW_SHOWNORMAL);
+        SetForegroundWindow(window);
+        SetFocus(focus_);
+    } else if (!IsWindowVisible(window)) {
+        ShowWindow(window, SW_SHOW);
+    }
+    UpdateWindow(window);
+}
+
+void Win32FormWindow::Refresh() {
+    if (!window_) {
+        return;
+    }
+    // Sends WM_PAINT now to the window and every child that needs it; queued
+    // input stays queued.
+    RedrawWindow(window_.Get(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // Looking at the queue tells the system the thread is alive during long work.
+    MSG message;
+    PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE);
+}
+
+void Win32FormWindow::Unload() {
+    model_.Unload();
+    window_.Reset();
+    PostQuitMessage(0);
+}
+
+// --- the real window ------------------------------------------------------
+
+void Win32FormWindow::Create() {
+    RegisterClass(instance_, kFormClass, FormProc);
+    RegisterClass(instance_, kPanelClass, PanelProc);
+    paint_.LoadPictures(resources_);
+    const ui::ControlState& form = model_.At({ui::kFormName});
+    // Created hidden; sized and centred below, once its DPI is known.
+    window_.Reset(CreateWindowExW(kFormExStyle, kFormClass, form.caption.c_str(), kFormStyle, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance_, this));
+    if (!window_) {
+        throw LastError();
+    }
+    try {
+        HWND window = window_.Get();
+        const int dpi = static_cast<int>(GetDpiForWindow(window));
+        paint_.UseDpi(dpi);
+        model_.FitAutoSizeLabels();
+
+        const SIZE frame = FrameSize(form, dpi);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+            throw LastError();
+        }
+        const RECT& work = monitor.rcWork;
+        SetWindowPos(window, nullptr, work.left + (RectWidth(work) - frame.cx) / 2,
+                     work.top + (RectHeight(work) - frame.cy) / 2, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+
+        auto icon = [&](int width, int height) {
+            UniqueIcon loaded(static_cast<HICON>(
+                LoadImageW(resources_, MAKEINTRESOURCEW(form.row->picture), IMAGE_ICON, width, height, 0)));
+            if (!loaded) {
+                throw LastError();
+            }
+            return loaded;
+        };
+        smallIcon_ = icon(GetSystemMetricsForDpi(SM_CXSMICON, dpi), GetSystemMetricsForDpi(SM_CYSMICON, dpi));
+        bigIcon_ = icon(GetSystemMetricsForDpi(SM_CXICON, dpi), GetSystemMetricsForDpi(SM_CYICON, dpi));
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+
+        // Child windows in tab order, which is also the order the dialog
+        // manager walks; the panel comes before the list it holds.
+        const auto controls = model_.Controls();
+        children_.assign(controls.size(), nullptr);
+        std::vector<std::size_t> order;
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            if (ui::IsWindowed(controls[i].row->kind)) {
+                order.push_back(i);
+            }
+        }
+        std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
+        for (std::size_t position : order) {
+            CreateChild(position);
+        }
+        focus_ = ListWindow();
+    } catch (...) {
+        window_.Reset();
+        throw;
+    }
+}
+
+void Win32FormWindow::CreateChild(std::size_t position) {
+    const ui::ControlState& state = model_.Controls()[position];
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (state.visible ? WS_VISIBLE : 0);
+    DWORD exStyle = 0;
+    const wchar_t* windowClass = nullptr;
+    switch (state.row->kind) {
+    case ui::ControlKind::Button:
+        windowClass = L"BUTTON";
+        style |= WS_TABSTOP | BS_OWNERDRAW;  // drawn here, so the face takes the back colour
+        break;
+    case ui::ControlKind::Panel:
+        windowClass = kPanelClass;
+        style |= WS_CLIPCHILDREN;
+        exStyle |= WS_EX_CONTROLPARENT;  // the dialog manager tabs into it
+        break;
+    case ui::ControlKind::ListBox:
+        windowClass = L"LISTBOX";
+        style |= WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT;
+        exStyle |= WS_EX_CLIENTEDGE;
+        break;
+    default:
+        return;
+    }
+    const RECT r = ui::PixelRect(state, paint_.Dpi());
+    HWND child = CreateWindowExW(exStyle, windowClass, state.caption.c_str(), style, r.left, r.top, RectWidth(r),
+                                 RectHeight(r), ContainerWindow(state.row->container),
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstChildId + position)), instance_,
+                                 this);
+    if (child == nullptr) {
+        throw LastError();
+    }
+    children_[position] = child;
+    if (state.row->font != ui::FontStyle::None) {
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
+    }
+    for (const std::wstring& line : state.lines) {
+        SendMessageW(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    }
+}
+
+// Puts every child window where the model says, at a DPI, in its font.
+void Win32FormWindow::Place(int dpi) {
+    const auto controls = model_.Controls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (HWND child = children_[i]; child != nullptr) {
+            const RECT r = ui::PixelRect(controls[i], dpi);
+            SetWindowPos(child, nullptr, r.left, r.top, RectWidth(r), RectHeight(r), SWP_NOZORDER | SWP_NOACTIVATE);
+            if (controls[i].row->font != ui::FontStyle::None) {
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(controls[i].row->font)), TRUE);
+            }
+        }
+    }
+}
+
+void Win32FormWindow::Sync(const ui::ControlState& state, const RECT& before) {
+    const std::size_t position = PositionOf(state);
+    const ui::ControlKind kind = state.row->kind;
+    if (kind == ui::ControlKind::Window) {
+        SetWindowTextW(window_.Get(), state.caption.c_str());
+        InvalidateRect(window_.Get(), nullptr, FALSE);
+        return;
+    }
+    const RECT after = ui::PixelRect(state, paint_.Dpi());
+    if (HWND child = children_[position]; child != nullptr) {
+        SetWindowPos(child, nullptr, after.left, after.top, RectWidth(after), RectHeight(after),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        if (kind != ui::ControlKind::ListBox) {
+            SetWindowTextW(child, state.caption.c_str());
+        }
+        ShowWindow(child, state.visible ? SW_SHOWNA : SW_HIDE);
+        InvalidateRect(child, nullptr, FALSE);
+        return;
+    }
+    HWND container = ContainerWindow(state.row->container);
+    InvalidateRect(container, &before, FALSE);
+    InvalidateRect(container, &after, FALSE);
+}
+
+HWND Win32FormWindow::ContainerWindow(std::wstring_view container) const {
+    if (container == ui::kFormName) {
+        return window_.Get();
+    }
+    return children_[PositionOf(model_.At({container}))];
+}
+
+HWND Win32FormWindow::ListWindow() const {
+    if (!window_) {
+        return nullptr;
+    }
+    return children_[PositionOf(model_.At({L"List_up"}))];
+}
+
+std::size_t Win32FormWindow::PositionOf(const ui::ControlState& state) const {
+    return static_cast<std::size_t>(&state - model_.Controls().data());
+}
+
+// --- messages ---------------------------------------------------------------
+
+LRESULT CALLBACK Win32FormWindow::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    auto* self = Instance<Win32FormWindow>(window, message, lParam);
+    if (self == nullptr) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->OnFormMessage(window, message, wParam, lParam);
+}
+
+LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        ui::PaintWindow(window, model_, ui::kFormName, paint_);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;  // WM_PAINT covers every pixel
+    case WM_DRAWITEM: {
+        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        const std::size_t position = item.CtlID - kFirstChildId;
+        if (item.CtlType == ODT_BUTTON && position < children_.size()) {
+            ui::DrawGraphicalButton(item, model_.Controls()[position], paint_);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_COMMAND: {
+        const std::size_t position = static_cast<std::size_t>(LOWORD(wParam)) - kFirstChildId;
+        if (HIWORD(wParam) == BN_CLICKED && position < children_.size() &&
+            model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
+            onClick_(model_.Controls()[position].row->name);  // may unload the window
+        }
+        return 0;  // among others IDOK and IDCANCEL from Enter and Escape: nothing to do
+    }
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
+                focus_ = focus;
+            }
+        } else if (focus_ != nullptr && IsWindow(focus_)) {
+            SetFocus(focus_);
+        }
+        return 0;
+    case WM_CLOSE:
+        Unload();  // no handler of the flow runs: the target is not started
+        return 0;
+    case WM_DPICHANGED: {
+        const int dpi = HIWORD(wParam);
+        try {
+            paint_.UseDpi(dpi);
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
+            SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        } catch (const RuntimeError&) {
+            // Without fonts for the new DPI the window keeps the old scale.
+        }
+        Place(paint_.Dpi());
+        InvalidateRect(window, nullptr, FALSE);
+        return 0;
+    }
+    case WM_NCDESTROY:
+        // The window and its children are gone, whoever destroyed them.
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        window_.Release();
+        std::ranges::fill(children_, nullptr);
+        focus_ = nullptr;
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    auto* self = Instance<Win32FormWindow>(window, message, lParam);
+    if (self != nullptr) {
+        switch (message) {
+        case WM_PAINT: {
+            const std::size_t position = static_cast<std::size_t>(GetDlgCtrlID(window)) - kFirstChildId;
+            ui::PaintWindow(window, self->model_, self->model_.Controls()[position].row->name, self->paint_);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_COMMAND:
+        case WM_DRAWITEM:
+            // Notifications of controls in the panel are the window's business.
+            return SendMessageW(GetParent(window), message, wParam, lParam);
+        default:
+            break;
+        }
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace tessaloom

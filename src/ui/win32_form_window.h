@@ -1,43 +1,86 @@
 #pragma once
-// The real window behind Form1.
+// The real window behind Form1. Until Show() everything lives in the model
+// of the control states and no window exists; Show() creates the window and
+// its child windows (buttons, panel, list box) from the layout table, and
+// from then on every operation updates both the model and the screen.
+// Labels, pictures and shapes are painted by their container from the model.
 
 #include <windows.h>
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "app/platform.h"
+#include "ui/form_model.h"
+#include "ui/win32_paint.h"
+#include "win32/handles.h"
 
 namespace tessaloom {
 
 class Win32FormWindow final : public FormView {
 public:
-    explicit Win32FormWindow(HINSTANCE instance) : instance_(instance) {}
+    // `resources` is the module holding the icons and pictures; null means `instance`.
+    explicit Win32FormWindow(HINSTANCE instance, HMODULE resources = nullptr);
+    ~Win32FormWindow() override = default;
+    Win32FormWindow(const Win32FormWindow&) = delete;
+    Win32FormWindow& operator=(const Win32FormWindow&) = delete;
+
     // Called with "Command1" or "Command2" when a button is clicked.
     void OnClick(std::function<void(std::wstring_view)> handler) { onClick_ = std::move(handler); }
     // Lets the dialog manager handle keyboard navigation; true when it took the message.
     bool PreTranslate(MSG& message);
+    // The states the window shows.
+    [[nodiscard]] const ui::FormModel& Model() const { return model_; }
 
-    std::uintptr_t Handle() override { return reinterpret_cast<std::uintptr_t>(window_); }
-    void SetBackColor(ControlRef, std::uint32_t) override {}
-    void SetBorderColor(ControlRef, std::uint32_t) override {}
-    void ClearList() override {}
-    void AddListLine(const std::wstring&) override {}
-    int ListCount() override { return 0; }
-    float Left(ControlRef) override { return 0; }
-    float Width(ControlRef) override { return 0; }
-    void SetLeft(ControlRef, float) override {}
-    void SetWidth(ControlRef, float) override {}
-    void SetVisible(ControlRef, bool) override {}
-    void SetCaption(ControlRef, const std::wstring&) override {}
-    void Show() override {}
-    void Refresh() override {}
-    void Unload() override {}
+    std::uintptr_t Handle() override { return reinterpret_cast<std::uintptr_t>(window_.Get()); }
+    void SetBackColor(ControlRef control, std::uint32_t colour) override;
+    void SetBorderColor(ControlRef control, std::uint32_t colour) override;
+    void ClearList() override;
+    void AddListLine(const std::wstring& line) override;
+    int ListCount() override { return model_.ListCount(); }
+    float Left(ControlRef control) override { return model_.Left(control); }
+    float Width(ControlRef control) override { return model_.Width(control); }
+    void SetLeft(ControlRef control, float twips) override;
+    void SetWidth(ControlRef control, float twips) override;
+    void SetVisible(ControlRef control, bool visible) override;
+    void SetCaption(ControlRef control, const std::wstring& caption) override;
+    // Creates the window on first use, centred on the screen, and shows it
+    // with the focus in the list.
+    void Show() override;
+    // Paints whatever is waiting to be painted now; handles no input.
+    void Refresh() override;
+    // Destroys the window, if any, and ends the message loop.
+    void Unload() override;
 
 private:
+    static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    LRESULT OnFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void Create();
+    void CreateChild(std::size_t position);
+    void Place(int dpi);
+    void Paint(HWND window, std::wstring_view container);
+    [[nodiscard]] HWND ContainerWindow(std::wstring_view container) const;
+    [[nodiscard]] HWND ListWindow() const;
+    [[nodiscard]] std::size_t PositionOf(const ui::ControlState& state) const;
+    template <typename Operation>
+    void Change(ControlRef control, Operation operation);
+    void Sync(const ui::ControlState& state, const RECT& before);
+
     HINSTANCE instance_;
-    HWND window_ = nullptr;
+    HMODULE resources_;
     std::function<void(std::wstring_view)> onClick_;
+    ui::PaintResources paint_;
+    ui::FormModel model_;
+    UniqueIcon smallIcon_;
+    UniqueIcon bigIcon_;
+    // One slot per control of the model: its child window, or null. The
+    // windows belong to window_ and go with it.
+    std::vector<HWND> children_;
+    HWND focus_ = nullptr;  // the control to give the focus back to on activation
+    // Last, so the window goes before the fonts and pictures it uses.
+    UniqueWindow window_;
 };
 
 }  // namespace tessaloom

@@ -105,6 +105,14 @@ TEST_F(FormModelTest, LeftAlignedAutoSizeLabelKeepsItsLeftEdgeAndOtherCaptionsKe
     EXPECT_FLOAT_EQ(model.Width({L"Command1"}), 1260.0F);
 }
 
+TEST_F(FormModelTest, FittingTheLabelsToTheirFontKeepsEachAlignedEdge) {
+    model.FitAutoSizeLabels();
+    EXPECT_FLOAT_EQ(model.Width(kFileLabel), 6 * 90.0F);  // "File: "
+    EXPECT_FLOAT_EQ(model.Left(kFileLabel) + model.Width(kFileLabel), 3435.0F);
+    EXPECT_FLOAT_EQ(model.Width({L"npercent_txt_up", 3}), 13 * 90.0F);  // "List of Files"
+    EXPECT_FLOAT_EQ(model.Left({L"npercent_txt_up", 3}), 600.0F);
+}
+
 TEST_F(FormModelTest, ListKeepsLinesInOrderWithoutSorting) {
     model.AddListLine(L"b.dll");
     model.AddListLine(L"a.dll");

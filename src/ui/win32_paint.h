@@ -1,0 +1,58 @@
+#pragma once
+// Painting the windowless controls (labels, pictures, shapes) and the
+// graphical buttons from the model of the control states, with GDI.
+
+#include <windows.h>
+
+#include <map>
+#include <string_view>
+
+#include "ui/form_model.h"
+#include "win32/handles.h"
+
+namespace tessaloom::ui {
+
+// A colour of the layout as GDI wants it: system colours looked up by index.
+COLORREF ToColorRef(std::uint32_t colour);
+
+// The fonts at one DPI and the pictures of the window, loaded once.
+class PaintResources {
+public:
+    // Loads every icon and bitmap the layout names from `module`; throws on failure.
+    void LoadPictures(HMODULE module);
+    // Creates the fonts for a DPI (when it changed); throws on failure.
+    void UseDpi(int dpi);
+    [[nodiscard]] int Dpi() const { return dpi_; }
+    [[nodiscard]] bool HasFonts() const { return regular_.Valid(); }
+    [[nodiscard]] HFONT Font(FontStyle style) const;
+    [[nodiscard]] HBITMAP Bitmap(int id) const;
+    [[nodiscard]] HICON Icon(int id) const;
+
+private:
+    int dpi_ = 0;
+    UniqueGdiObject regular_;
+    UniqueGdiObject bold_;
+    std::map<int, UniqueGdiObject> bitmaps_;
+    std::map<int, UniqueIcon> icons_;
+};
+
+// A control's rectangle in pixels within its container, at a DPI.
+RECT PixelRect(const ControlState& state, int dpi);
+
+// Paints the container's background and its visible windowless controls,
+// back to front, so that a row earlier in the table lies in front.
+void PaintContainer(HDC dc, const RECT& area, const FormModel& model, std::wstring_view container,
+                    const PaintResources& resources);
+
+// Answers WM_PAINT for a container window: its background and windowless
+// controls, drawn off screen and copied in one step so nothing flickers.
+void PaintWindow(HWND window, const FormModel& model, std::wstring_view container, const PaintResources& resources);
+
+// A push button's face in its back colour, with a 3-D edge, its caption and,
+// when it has the focus, a focus rectangle.
+void DrawGraphicalButton(const DRAWITEMSTRUCT& item, const ControlState& state, const PaintResources& resources);
+
+// The size of a caption in the control's font, in twips at the resources' DPI.
+TextExtent MeasureText(const PaintResources& resources, const ControlRow& row, std::wstring_view text);
+
+}  // namespace tessaloom::ui

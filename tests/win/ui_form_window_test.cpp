@@ -1,0 +1,629 @@
+// The real window under Wine and Xvfb, built and driven through FormView as
+// the update flow drives it: geometry, styles, colours on screen, the
+// progress bar, the file label, keyboard, close box, embedded pictures.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/layout.h"
+#include "ui/resources/resource_ids.h"
+#include "ui/win32_form_window.h"
+#include "win32/error.h"
+#include "win32/handles.h"
+
+namespace tessaloom {
+namespace {
+
+constexpr COLORREF kLight = RGB(194, 215, 225);
+constexpr COLORREF kMedium = RGB(127, 172, 193);
+constexpr ControlRef kFill{L"ShapeprogressU", 0};
+constexpr ControlRef kCap{L"Image13"};
+constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
+// Where the fill's picture starts in the client area: the panel at (3, 144)
+// plus the fill at (237, 183) inside it.
+constexpr POINT kFillOrigin{240, 327};
+
+// A window's device context for one scope.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window, bool withFrame = false)
+        : window_(window), dc_(withFrame ? GetWindowDC(window) : GetDC(window)) {}
+    ~WindowDc() { ReleaseDC(window_, dc_); }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    [[nodiscard]] HDC Get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// Pixels read back from the screen or from a bitmap, top-down, 0x00RRGGBB.
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> bits;
+
+    [[nodiscard]] COLORREF At(int x, int y) const {
+        const std::uint32_t p = bits.at(static_cast<std::size_t>(y) * width + x);
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+};
+
+BITMAPINFO TopDown32(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+Pixels BitmapPixels(HDC dc, HBITMAP bitmap, int width, int height) {
+    Pixels pixels{width, height, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height)};
+    BITMAPINFO info = TopDown32(width, height);
+    GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), pixels.bits.data(), &info, DIB_RGB_COLORS);
+    return pixels;
+}
+
+// What the window shows: its client area, or the whole window with its frame.
+Pixels Capture(HWND window, bool withFrame = false) {
+    RECT r{};
+    if (withFrame) {
+        GetWindowRect(window, &r);
+    } else {
+        GetClientRect(window, &r);
+    }
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    WindowDc screen(window, withFrame);
+    UniqueDc memory(CreateCompatibleDC(screen.Get()));
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.Get(), width, height));
+    HGDIOBJ old = SelectObject(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, screen.Get(), 0, 0, SRCCOPY);
+    SelectObject(memory.Get(), old);
+    return BitmapPixels(memory.Get(), static_cast<HBITMAP>(bitmap.Get()), width, height);
+}
+
+// Saves pixels as a 24-bit BMP under the build tree for people to look at.
+void SaveBmp(const Pixels& pixels, const std::wstring& name) {
+    const std::wstring folder = std::wstring(TESSALOOM_BUILD_DIR) + L"\\ui-screenshots";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const int stride = (pixels.width * 3 + 3) & ~3;
+    std::string data;
+    for (int y = pixels.height - 1; y >= 0; --y) {
+        std::string row(static_cast<std::size_t>(stride), '\0');
+        for (int x = 0; x < pixels.width; ++x) {
+            const COLORREF c = pixels.At(x, y);
+            row[x * 3] = static_cast<char>(GetBValue(c));
+            row[x * 3 + 1] = static_cast<char>(GetGValue(c));
+            row[x * 3 + 2] = static_cast<char>(GetRValue(c));
+        }
+        data += row;
+    }
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(data.size());
+    info.biSize = sizeof info;
+    info.biWidth = pixels.width;
+    info.biHeight = pixels.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(data.size());
+    UniqueFile out(CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(out);
+    DWORD written = 0;
+    WriteFile(out.Get(), &file, sizeof file, &written, nullptr);
+    WriteFile(out.Get(), &info, sizeof info, &written, nullptr);
+    WriteFile(out.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+}
+
+std::wstring Text(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> children;
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM list) {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+HWND Child(HWND parent, std::wstring_view className, std::wstring_view text) {
+    for (HWND child : Children(parent)) {
+        if (_wcsicmp(ClassOf(child).c_str(), std::wstring(className).c_str()) == 0 &&
+            (text.empty() || Text(child) == text)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+// A child's rectangle in its top-level window's client coordinates.
+RECT ClientRectOf(HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetAncestor(child, GA_ROOT), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void ExpectRect(const RECT& r, int left, int top, int width, int height) {
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.right - r.left, width);
+    EXPECT_EQ(r.bottom - r.top, height);
+}
+
+int ErrorNumber(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RuntimeError& error) {
+        return error.Number();
+    }
+    return 0;
+}
+
+class FormWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The pictures and icons live in the updater's resources.
+        resources.Reset(LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr,
+                                       LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(resources) << "cannot load the updater's resources, error " << GetLastError();
+        window = std::make_unique<Win32FormWindow>(GetModuleHandleW(nullptr), resources.Get());
+        window->OnClick([this](std::wstring_view name) { clicks.emplace_back(name); });
+    }
+
+    void TearDown() override {
+        window.reset();
+        Pump();
+    }
+
+    // The flow's theme step, as it runs before the window is first shown.
+    void ApplyTheme() {
+        for (int index = 0; index <= 2; ++index) {
+            window->SetBorderColor({L"Shape1_up", index}, 0x00C1AC7F);
+        }
+        window->SetBackColor({L"Form1"}, 0x00E1D7C2);
+        window->SetBackColor({L"Command1"}, 0x00E1D7C2);
+        window->SetBackColor({L"Command2"}, 0x00E1D7C2);
+        window->SetBackColor({L"Frame1_up"}, 0x00E1D7C2);
+    }
+
+    // As update discovery leaves the window: themed, files listed, fill at 0.
+    void ShowAsDiscoveryLeavesIt() {
+        ApplyTheme();
+        window->SetWidth(kFill, 0);
+        window->ClearList();
+        window->AddListLine(L"Tessaloom.exe");
+        window->AddListLine(L"TessaloomCore.dll");
+        window->Show();
+        Pump();
+    }
+
+    // Handles what is queued, as the program's loop would; notes a quit.
+    void Pump() {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                continue;
+            }
+            if (!window || !window->PreTranslate(message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+
+    void Key(UINT key) {
+        MSG message{GetFocus(), WM_KEYDOWN, key, 1, GetTickCount(), {}};
+        if (!window->PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MSG up{GetFocus(), WM_KEYUP, key, 0xC0000001, GetTickCount(), {}};
+        if (!window->PreTranslate(up)) {
+            DispatchMessageW(&up);
+        }
+        Pump();
+    }
+
+    HWND Form() const { return reinterpret_cast<HWND>(window->Handle()); }
+
+    Pixels Screen() {
+        window->Refresh();
+        return Capture(Form());
+    }
+
+    // The bar's pictures as the resources hold them.
+    Pixels Picture(int id) {
+        UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        BITMAP info{};
+        GetObjectW(bitmap.Get(), sizeof info, &info);
+        WindowDc screen(nullptr);
+        return BitmapPixels(screen.Get(), static_cast<HBITMAP>(bitmap.Get()), info.bmWidth, info.bmHeight);
+    }
+
+    UniqueModule resources;
+    std::unique_ptr<Win32FormWindow> window;
+    std::vector<std::wstring> clicks;
+    bool quit = false;
+};
+
+TEST_F(FormWindowTest, NoWindowExistsUntilShownThenItHoldsWhatWasSetBefore) {
+    ApplyTheme();
+    window->AddListLine(L"a.dll");
+    window->SetCaption(kFileLabel, L"b.dll");
+    EXPECT_EQ(window->Handle(), 0U);
+    EXPECT_EQ(FindWindowW(nullptr, L"Tessaloom UPDATES"), nullptr);
+
+    window->Show();
+    Pump();
+    ASSERT_NE(Form(), nullptr);
+    EXPECT_EQ(FindWindowW(nullptr, L"Tessaloom UPDATES"), Form());
+    EXPECT_TRUE(IsWindowVisible(Form()));
+    HWND list = Child(Form(), L"ListBox", L"");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
+}
+
+TEST_F(FormWindowTest, FixedFrameCentredWithTitleIconAndTheTablesClientSize) {
+    ShowAsDiscoveryLeavesIt();
+    RECT client{};
+    GetClientRect(Form(), &client);
+    EXPECT_EQ(client.right, 392);
+    EXPECT_EQ(client.bottom, 396);
+    const LONG_PTR style = GetWindowLongPtrW(Form(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    EXPECT_EQ(Text(Form()), L"Tessaloom UPDATES");
+
+    RECT frame{};
+    GetWindowRect(Form(), &frame);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(Form(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+    EXPECT_NEAR(frame.left + frame.right, monitor.rcWork.left + monitor.rcWork.right, 1);
+    EXPECT_NEAR(frame.top + frame.bottom, monitor.rcWork.top + monitor.rcWork.bottom, 1);
+
+    auto icon = reinterpret_cast<HICON>(SendMessageW(Form(), WM_GETICON, ICON_SMALL, 0));
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info));
+    UniqueGdiObject colour(info.hbmColor);
+    UniqueGdiObject mask(info.hbmMask);
+    BITMAP bitmap{};
+    GetObjectW(colour.Get(), sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, 16);
+    EXPECT_EQ(bitmap.bmHeight, 16);
+}
+
+TEST_F(FormWindowTest, OnlyButtonsPanelAndListAreWindowsAtTheTablesPixelRectangles) {
+    ShowAsDiscoveryLeavesIt();
+    EXPECT_EQ(Children(Form()).size(), 4U);  // panel, list, two buttons: nothing else
+    HWND update = Child(Form(), L"Button", L"Update");
+    HWND cancel = Child(Form(), L"Button", L"Cancel");
+    HWND list = Child(Form(), L"ListBox", L"");
+    ASSERT_TRUE(update && cancel && list);
+    HWND panel = GetParent(list);
+    EXPECT_EQ(Text(panel), L"Frame1");
+    EXPECT_EQ(GetParent(panel), Form());
+    ExpectRect(ClientRectOf(update), 75, 359, 84, 32);
+    ExpectRect(ClientRectOf(cancel), 207, 359, 84, 32);
+    ExpectRect(ClientRectOf(panel), 3, 144, 385, 206);
+    ExpectRect(ClientRectOf(list), 12, 181, 368, 130);
+    for (HWND button : {update, cancel}) {
+        EXPECT_EQ(GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW);
+    }
+    const LONG_PTR listStyle = GetWindowLongPtrW(list, GWL_STYLE);
+    EXPECT_EQ(listStyle & (LBS_SORT | LBS_MULTIPLESEL | LBS_EXTENDEDSEL), 0);
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 2);
+}
+
+TEST_F(FormWindowTest, ThemeColoursShowOnPanelWindowButtonsAndOutlines) {
+    ShowAsDiscoveryLeavesIt();
+    const Pixels shot = Screen();
+    SaveBmp(shot, L"form_client.bmp");
+    SaveBmp(Capture(Form(), true), L"form_window.bmp");
+
+    EXPECT_EQ(shot.At(200, 346), kLight) << "panel";
+    EXPECT_EQ(shot.At(20, 380), kLight) << "window";
+    EXPECT_EQ(shot.At(79, 363), kLight) << "Update face";
+    EXPECT_EQ(shot.At(211, 363), kLight) << "Cancel face";
+    EXPECT_EQ(shot.At(7, 248), kMedium) << "list outline";
+    EXPECT_EQ(shot.At(8, 248), kMedium) << "list outline, second pixel";
+    EXPECT_EQ(shot.At(7, 163), kMedium) << "header box outline";
+    EXPECT_EQ(shot.At(8, 332), kMedium) << "progress row outline";
+    EXPECT_EQ(shot.At(9, 332), kLight) << "inside the progress row";
+}
+
+TEST_F(FormWindowTest, FillShowsTheLeftPartOfItsPictureNeverStretched) {
+    ShowAsDiscoveryLeavesIt();
+    const Pixels bar = Picture(IDB_BAR_FILL);
+    ASSERT_EQ(bar.width, 127);
+    const int row = 5;
+    auto shown = [&](const Pixels& shot, int x) { return shot.At(kFillOrigin.x + x, kFillOrigin.y + row); };
+
+    const Pixels empty = Screen();
+    for (int x = 0; x < bar.width; ++x) {
+        ASSERT_EQ(shown(empty, x), kLight) << "width 0, column " << x;
+    }
+
+    window->SetWidth(kFill, 1905);
+    const Pixels full = Screen();
+    SaveBmp(full, L"form_full_bar.bmp");
+    for (int x = 0; x < bar.width; ++x) {
+        ASSERT_EQ(shown(full, x), bar.At(x, row)) << "full width, column " << x;
+    }
+
+    window->SetWidth(kFill, 1905.0F / 2);  // 63.5 px, shown as 64
+    const Pixels half = Screen();
+    for (int x = 0; x < bar.width; ++x) {
+        ASSERT_EQ(shown(half, x), x < 64 ? bar.At(x, row) : kLight) << "half width, column " << x;
+    }
+}
+
+TEST_F(FormWindowTest, EndCapLiesInFrontOfTheFillAtItsRightEdge) {
+    ShowAsDiscoveryLeavesIt();
+    const Pixels cap = Picture(IDB_BAR_CAP);
+    const Pixels bar = Picture(IDB_BAR_FILL);
+    // The flow's step: a fill of 40 px, the cap's right edge on the fill's.
+    window->SetWidth(kFill, 600);
+    window->SetVisible(kCap, true);
+    window->SetLeft(kCap, window->Left(kFill) + window->Width(kFill) - window->Width(kCap));
+    const Pixels shot = Screen();
+    SaveBmp(shot, L"form_cap.bmp");
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            ASSERT_EQ(shot.At(kFillOrigin.x + 36 + x, kFillOrigin.y + y), cap.At(x, y)) << x << "," << y;
+        }
+        ASSERT_EQ(shot.At(kFillOrigin.x + 35, kFillOrigin.y + y), bar.At(35, y));
+        ASSERT_EQ(shot.At(kFillOrigin.x + 40, kFillOrigin.y + y), kLight);
+    }
+}
+
+TEST_F(FormWindowTest, LongFileNameMakesTheLabelGrowLeftwardsInFrontOfTheRow) {
+    ShowAsDiscoveryLeavesIt();
+    window->SetWidth(kFill, 1905);
+    const std::wstring name = L"A much longer file name than the label had.dll";
+    window->SetCaption(kFileLabel, name);
+    const float right = 3060 + 375;
+    EXPECT_GT(window->Width(kFileLabel), 375.0F * 4);
+    EXPECT_FLOAT_EQ(window->Left(kFileLabel) + window->Width(kFileLabel), right);
+
+    const Pixels shot = Screen();
+    SaveBmp(shot, L"form_long_label.bmp");
+    // Dark text pixels now stand well left of the label's first place, over
+    // the row's outline, and none at the bar.
+    auto darkIn = [&](int fromX, int toX) {
+        int dark = 0;
+        for (int y = 324; y < 342; ++y) {
+            for (int x = fromX; x < toX; ++x) {
+                const COLORREF c = shot.At(x, y);
+                dark += GetRValue(c) + GetGValue(c) + GetBValue(c) < 150 ? 1 : 0;
+            }
+        }
+        return dark;
+    };
+    EXPECT_GT(darkIn(60, 200), 20);
+    EXPECT_EQ(darkIn(233, 240), 0);
+}
+
+TEST_F(FormWindowTest, AnElementOutsideItsGroupIsARunTimeErrorBeforeAndAfterShowing) {
+    EXPECT_EQ(ErrorNumber([&] { window->SetCaption({L"npercent_txt_up", 1}, L"x"); }), kErrControlArrayElement);
+    ShowAsDiscoveryLeavesIt();
+    EXPECT_EQ(ErrorNumber([&] { window->SetCaption({L"npercent_txt_up", 1}, L"x"); }), kErrControlArrayElement);
+    EXPECT_EQ(ErrorNumber([&] { window->SetBorderColor({L"Shape1_up", 3}, 0); }), kErrControlArrayElement);
+    EXPECT_EQ(ErrorNumber([&] { (void)window->Width({L"ShapeprogressU", 1}); }), kErrControlArrayElement);
+}
+
+TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrEscapeDoNothing) {
+    ShowAsDiscoveryLeavesIt();
+    HWND list = Child(Form(), L"ListBox", L"");
+    HWND update = Child(Form(), L"Button", L"Update");
+    HWND cancel = Child(Form(), L"Button", L"Cancel");
+    EXPECT_EQ(GetFocus(), list);
+    EXPECT_NE(HIWORD(SendMessageW(Form(), DM_GETDEFID, 0, 0)), DC_HASDEFID);
+    Key(VK_RETURN);
+    Key(VK_ESCAPE);
+    EXPECT_TRUE(IsWindow(Form()));
+    EXPECT_TRUE(clicks.empty());
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), update);
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), cancel);
+    Key(VK_ESCAPE);
+    EXPECT_TRUE(clicks.empty());
+    Key(VK_TAB);
+    EXPECT_EQ(GetFocus(), list);
+}
+
+TEST_F(FormWindowTest, ButtonsReportTheirClicksByName) {
+    ShowAsDiscoveryLeavesIt();
+    SendMessageW(Child(Form(), L"Button", L"Update"), BM_CLICK, 0, 0);
+    SendMessageW(Child(Form(), L"Button", L"Cancel"), BM_CLICK, 0, 0);
+    EXPECT_EQ(clicks, (std::vector<std::wstring>{L"Command1", L"Command2"}));
+}
+
+TEST_F(FormWindowTest, CloseBoxUnloadsAndEndsTheLoopWithoutAnyHandler) {
+    ShowAsDiscoveryLeavesIt();
+    HWND form = Form();
+    SendMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump();
+    EXPECT_FALSE(IsWindow(form));
+    EXPECT_EQ(window->Handle(), 0U);
+    EXPECT_TRUE(window->Model().Unloaded());
+    EXPECT_TRUE(quit);
+    EXPECT_TRUE(clicks.empty());
+}
+
+TEST_F(FormWindowTest, UnloadWithoutAWindowStillEndsTheLoop) {
+    window->Unload();
+    Pump();
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(FindWindowW(nullptr, L"Tessaloom UPDATES"), nullptr);
+}
+
+TEST_F(FormWindowTest, OperationsOnTheShownWindowReachItsControls) {
+    ShowAsDiscoveryLeavesIt();
+    HWND list = Child(Form(), L"ListBox", L"");
+    window->AddListLine(L"third.dll");
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 3);
+    wchar_t line[32] = {};
+    SendMessageW(list, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(line));
+    EXPECT_STREQ(line, L"third.dll");
+    EXPECT_EQ(window->ListCount(), 3);
+    window->ClearList();
+    EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
+
+    window->SetVisible({L"List_up"}, false);
+    EXPECT_FALSE(IsWindowVisible(list));
+    window->SetCaption({L"Form1"}, L"Another title");
+    EXPECT_EQ(Text(Form()), L"Another title");
+    window->Show();  // already shown: stays as it is
+    EXPECT_EQ(Children(Form()).size(), 4U);
+}
+
+TEST_F(FormWindowTest, RefreshPaintsNowAndLeavesInputQueued) {
+    ShowAsDiscoveryLeavesIt();
+    HWND list = Child(Form(), L"ListBox", L"");
+    PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+    window->SetWidth(kFill, 1905);
+    const Pixels shot = Screen();  // Refresh, then read the screen without pumping
+    EXPECT_NE(shot.At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight);
+    MSG message;
+    EXPECT_TRUE(PeekMessageW(&message, list, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+}
+
+// --- the embedded pictures ---------------------------------------------------
+
+std::string_view ResourceBytes(HMODULE module, int id, LPCWSTR type) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (found == nullptr) {
+        return {};
+    }
+    const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    return {data, SizeofResource(module, found)};
+}
+
+// Frames of a GIF and whether it has a global table of 256 colours.
+std::pair<int, bool> GifFrames(std::string_view gif, int& width, int& height) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(gif.at(i)); };
+    width = byte(6) | (byte(7) << 8);
+    height = byte(8) | (byte(9) << 8);
+    const bool table256 = (byte(10) & 0x80) != 0 && (byte(10) & 0x07) == 7;
+    std::size_t at = 13 + ((byte(10) & 0x80) != 0 ? 3U << ((byte(10) & 0x07) + 1) : 0U);
+    auto skipSubBlocks = [&] {
+        while (byte(at) != 0) {
+            at += byte(at) + 1U;
+        }
+        ++at;
+    };
+    int frames = 0;
+    while (at < gif.size() && byte(at) != 0x3B) {
+        if (byte(at) == 0x21) {  // extension
+            at += 2;
+            skipSubBlocks();
+        } else if (byte(at) == 0x2C) {  // image
+            ++frames;
+            const unsigned char packed = byte(at + 9);
+            at += 10 + ((packed & 0x80) != 0 ? 3U << ((packed & 0x07) + 1) : 0U);
+            ++at;  // LZW code size
+            skipSubBlocks();
+        } else {
+            return {-1, table256};
+        }
+    }
+    return {frames, table256};
+}
+
+TEST_F(FormWindowTest, EveryPictureIsEmbeddedInItsFormatAtItsControlsSize) {
+    for (const ui::ControlRow& row : ui::FormLayout()) {
+        if (row.picture == 0) {
+            continue;
+        }
+        SCOPED_TRACE(std::string(row.name.begin(), row.name.end()));
+        switch (row.format) {
+        case ui::PictureFormat::Bitmap: {
+            UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(row.picture), IMAGE_BITMAP, 0, 0,
+                                              LR_CREATEDIBSECTION));
+            ASSERT_TRUE(bitmap);
+            DIBSECTION dib{};
+            ASSERT_EQ(GetObjectW(bitmap.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
+            EXPECT_EQ(dib.dsBmih.biBitCount, 24);
+            EXPECT_EQ(dib.dsBm.bmWidth * 15, row.width);
+            EXPECT_EQ(dib.dsBm.bmHeight * 15, row.height);
+            break;
+        }
+        case ui::PictureFormat::Icon: {
+            // The icon group's one image: 16 x 16, 8 bits a pixel (256 colours).
+            const std::string_view group = ResourceBytes(resources.Get(), row.picture, RT_GROUP_ICON);
+            ASSERT_GE(group.size(), 6U + 14U);
+            EXPECT_EQ(group[4], 1);  // one image
+            EXPECT_EQ(static_cast<unsigned char>(group[6]), 16);
+            EXPECT_EQ(static_cast<unsigned char>(group[7]), 16);
+            EXPECT_EQ(static_cast<unsigned char>(group[12]), 8);  // bits per pixel
+            if (row.kind != ui::ControlKind::Window) {
+                EXPECT_EQ(row.width, 16 * 15);
+                EXPECT_EQ(row.height, 16 * 15);
+            }
+            break;
+        }
+        case ui::PictureFormat::Gif: {
+            const std::string_view gif = ResourceBytes(resources.Get(), row.picture, RT_RCDATA);
+            ASSERT_GT(gif.size(), 13U);
+            EXPECT_EQ(gif.substr(0, 4), "GIF8");
+            int width = 0;
+            int height = 0;
+            const auto [frames, table256] = GifFrames(gif, width, height);
+            EXPECT_EQ(frames, 1);
+            EXPECT_TRUE(table256);
+            EXPECT_EQ(width * 15, row.width);
+            EXPECT_EQ(height * 15, row.height);
+            break;
+        }
+        case ui::PictureFormat::None:
+            ADD_FAILURE() << "a picture without a format";
+        }
+    }
+}
+
+TEST_F(FormWindowTest, EndCapIsTheRightEndOfTheFillPicture) {
+    const Pixels bar = Picture(IDB_BAR_FILL);
+    const Pixels cap = Picture(IDB_BAR_CAP);
+    ASSERT_EQ(cap.width, 4);
+    for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(cap.At(x, y), bar.At(bar.width - 4 + x, y));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom
