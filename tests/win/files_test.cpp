@@ -6,11 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/form1.h"
+#include "harness.h"
 #include "services/files.h"
 #include "win32/handles.h"
 
@@ -19,39 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-std::wstring TempFolder() {
-    std::wstring path(MAX_PATH + 1, L'\0');
-    DWORD length = GetTempPathW(static_cast<DWORD>(path.size()), path.data());
-    if (length > path.size()) {
-        path.resize(length);
-        length = GetTempPathW(static_cast<DWORD>(path.size()), path.data());
-    }
-    path.resize(length);
-    return path;
-}
-
-void Write(const std::wstring& path, std::string_view bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << "cannot create file, error " << GetLastError();
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-}
-
-std::string Read(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        return "<missing>";
-    }
-    std::string bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        bytes.append(buffer, read);
-    }
-    return bytes;
-}
-
 // Opens a file as another program would; share 0 locks it against everyone.
 UniqueFile Hold(const std::wstring& path, DWORD access, DWORD share) {
     UniqueFile file(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -59,60 +26,26 @@ UniqueFile Hold(const std::wstring& path, DWORD access, DWORD share) {
     return file;
 }
 
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    if (find) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring path = folder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(find.Get(), &entry));
-    }
-    find.Reset();
-    RemoveDirectoryW(folder.c_str());
-}
-
 class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const std::string name = info->name();
-        dir_ = TempFolder() + L"tessaloom-files-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        std::wstring temp(MAX_PATH + 1, L'\0');
+        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir_ = temp + L"tessaloom-files-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                std::wstring(name.begin(), name.end());
-        RemoveTree(dir_);
+        test::RemoveTree(dir_);
         ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
     }
-    void TearDown() override { RemoveTree(dir_); }
+    void TearDown() override { test::RemoveTree(dir_); }
 
     [[nodiscard]] std::wstring At(const std::wstring& name) const { return dir_ + L"\\" + name; }
     void WriteWith(const std::wstring& name, std::string_view bytes, DWORD attributes) const {
-        Write(At(name), bytes);
+        test::WriteBytes(At(name), bytes);
         ASSERT_TRUE(SetFileAttributesW(At(name).c_str(), attributes));
     }
-    // The names in the test's folder, sorted.
-    [[nodiscard]] std::vector<std::wstring> Entries() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        UniqueFind find(FindFirstFileW((dir_ + L"\\*").c_str(), &entry));
-        if (find) {
-            do {
-                if (std::wstring_view(entry.cFileName) != L"." && std::wstring_view(entry.cFileName) != L"..") {
-                    names.emplace_back(entry.cFileName);
-                }
-            } while (FindNextFileW(find.Get(), &entry));
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    [[nodiscard]] std::vector<std::wstring> Entries() const { return test::FolderEntries(dir_); }
+    [[nodiscard]] std::string Read(const std::wstring& name) const { return test::ReadBytes(At(name)); }
 
     std::wstring dir_;
 };
@@ -181,7 +114,7 @@ TEST_F(FilesTest, BackupFileDoesNothingWhenTheCurrentFileIsAbsentOrHidden) {
     WriteWith(L"b.dll", "hidden current", FILE_ATTRIBUTE_HIDDEN);
     Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll"));
     EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll", L"b.dll"));
-    EXPECT_EQ(Read(At(L"OLDa.dll")), "old backup");
+    EXPECT_EQ(Read(L"OLDa.dll"), "old backup");
 }
 
 TEST_F(FilesTest, BackupFileReplacesTheEarlierBackup) {
@@ -189,7 +122,7 @@ TEST_F(FilesTest, BackupFileReplacesTheEarlierBackup) {
     WriteWith(L"OLDa.dll", "old backup", FILE_ATTRIBUTE_NORMAL);
     Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
     EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll"));
-    EXPECT_EQ(Read(At(L"OLDa.dll")), "current");
+    EXPECT_EQ(Read(L"OLDa.dll"), "current");
 }
 
 TEST_F(FilesTest, BackupFileReportsAFailedRenameOrDeleteAndKeepsTheCurrentFile) {
@@ -202,14 +135,14 @@ TEST_F(FilesTest, BackupFileReportsAFailedRenameOrDeleteAndKeepsTheCurrentFile) 
         EXPECT_EQ(error.Number(), ERROR_ALREADY_EXISTS);
         EXPECT_FALSE(error.Description().empty());
     }
-    EXPECT_EQ(Read(At(L"a.dll")), "current a");
-    EXPECT_EQ(Read(At(L"OLDa.dll")), "hidden backup");
+    EXPECT_EQ(Read(L"a.dll"), "current a");
+    EXPECT_EQ(Read(L"OLDa.dll"), "hidden backup");
 
     WriteWith(L"b.dll", "current b", FILE_ATTRIBUTE_NORMAL);
     WriteWith(L"OLDb.dll", "read-only backup", FILE_ATTRIBUTE_READONLY);
     EXPECT_THROW(Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll")), RuntimeError);
-    EXPECT_EQ(Read(At(L"b.dll")), "current b");
-    EXPECT_EQ(Read(At(L"OLDb.dll")), "read-only backup");
+    EXPECT_EQ(Read(L"b.dll"), "current b");
+    EXPECT_EQ(Read(L"OLDb.dll"), "read-only backup");
 }
 
 TEST_F(FilesTest, CopyUpdateFileReplacesTheDestinationWithAnOrdinaryFile) {
@@ -224,7 +157,7 @@ TEST_F(FilesTest, CopyUpdateFileReplacesTheDestinationWithAnOrdinaryFile) {
     WIN32_FILE_ATTRIBUTE_DATA source{};
     ASSERT_TRUE(GetFileAttributesExW(At(L"new.dll").c_str(), GetFileExInfoStandard, &source));
     for (const wchar_t* name : {L"a.dll", L"h.dll", L"fresh.dll"}) {
-        EXPECT_EQ(Read(At(name)), "new content");
+        EXPECT_EQ(Read(name), "new content");
         EXPECT_TRUE(Module1::FileExists(At(name)));
         WIN32_FILE_ATTRIBUTE_DATA copy{};
         ASSERT_TRUE(GetFileAttributesExW(At(name).c_str(), GetFileExInfoStandard, &copy));
@@ -240,7 +173,7 @@ TEST_F(FilesTest, CopyUpdateFileFromAMissingOrHiddenSourceDoesNothing) {
     Module1::CopyUpdateFile(At(L"hidden.dll"), At(L"a.dll"));
     Module1::CopyUpdateFile(At(L"missing.dll"), At(L"b.dll"));
     EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"hidden.dll"));
-    EXPECT_EQ(Read(At(L"a.dll")), "old");
+    EXPECT_EQ(Read(L"a.dll"), "old");
 }
 
 TEST_F(FilesTest, AFailedCopyLeavesTheDestinationAndNoTemporary) {
@@ -261,8 +194,8 @@ TEST_F(FilesTest, AFailedCopyLeavesTheDestinationAndNoTemporary) {
     EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"folder.dll")), RuntimeError);
     EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"no-such-folder\\a.dll")), RuntimeError);
     EXPECT_EQ(Entries(), before);
-    EXPECT_EQ(Read(At(L"a.dll")), "old a");
-    EXPECT_EQ(Read(At(L"ro.dll")), "old ro");
+    EXPECT_EQ(Read(L"a.dll"), "old a");
+    EXPECT_EQ(Read(L"ro.dll"), "old ro");
 }
 
 TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
@@ -270,7 +203,7 @@ TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
     for (std::size_t i = 0; i < large.size(); ++i) {
         large[i] = static_cast<char>(i * 7 + i / 4096);
     }
-    Write(At(L"new.dll"), large);
+    test::WriteBytes(At(L"new.dll"), large);
     WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
 
     int calls = 0;
@@ -282,12 +215,12 @@ TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
                                          }),
                  RuntimeError);
     EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"new.dll"));
-    EXPECT_EQ(Read(At(L"a.dll")), "old");
+    EXPECT_EQ(Read(L"a.dll"), "old");
 
     calls = 0;
     Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"), [&calls] { ++calls; });
     EXPECT_GE(calls, 3);
-    EXPECT_TRUE(Read(At(L"a.dll")) == large);
+    EXPECT_TRUE(Read(L"a.dll") == large);
 }
 
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
@@ -311,15 +244,15 @@ TEST_F(FilesTest, RenameFileGivesANameThatIsFree) {
     files.RenameFile(At(L"OLDa.dll"), At(L"a.dll"));
     EXPECT_THROW(files.RenameFile(At(L"a.dll"), At(L"b.dll")), RuntimeError);
     EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"b.dll"));
-    EXPECT_EQ(Read(At(L"a.dll")), "backup");
+    EXPECT_EQ(Read(L"a.dll"), "backup");
 }
 
 TEST_F(FilesTest, ReadWholeFileReadsEveryByteUnlessTheFileIsLocked) {
     using namespace std::string_view_literals;
     Win32Files files;
     const std::string_view bytes = "net\r\n\"a, b\"\0\xE9\r\n"sv;
-    Write(At(L"list.txt"), bytes);
-    Write(At(L"empty.txt"), "");
+    test::WriteBytes(At(L"list.txt"), bytes);
+    test::WriteBytes(At(L"empty.txt"), "");
     EXPECT_EQ(files.ReadWholeFile(At(L"list.txt")), std::string(bytes));
     EXPECT_EQ(files.ReadWholeFile(At(L"empty.txt")), std::string());
     EXPECT_EQ(files.ReadWholeFile(At(L"missing.txt")), std::nullopt);
@@ -376,7 +309,7 @@ TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     std::vector<std::wstring> names{L"stale"};
     std::wstring network = L"kept";
 
-    Write(At(L"list.txt"), "\\\\server\\share\r\na.dll\r\n\"b, c.dll\"\r\n");
+    test::WriteBytes(At(L"list.txt"), "\\\\server\\share\r\na.dll\r\n\"b, c.dll\"\r\n");
     {
         UniqueFile locked = Hold(At(L"list.txt"), GENERIC_READ, 0);
         EXPECT_FALSE(form.LoadFilesUpdates(At(L"list.txt"), names, network));
