@@ -123,14 +123,5 @@ TEST_F(FormModelTest, ListKeepsLinesInOrderWithoutSorting) {
     EXPECT_EQ(model.ListCount(), 0);
 }
 
-TEST_F(FormModelTest, ShowAndUnloadOnlyRecordTheWindowsState) {
-    model.Show();
-    EXPECT_TRUE(model.Shown());
-    EXPECT_EQ(model.Handle(), 0U);
-    model.Unload();
-    EXPECT_FALSE(model.Shown());
-    EXPECT_TRUE(model.Unloaded());
-}
-
 }  // namespace
 }  // namespace tessaloom::ui
