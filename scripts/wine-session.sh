@@ -32,6 +32,10 @@ start)
     echo "$TESSALOOM_DISPLAY" >"$state/display"
   fi
   nohup wineserver -p >/dev/null 2>&1 </dev/null &
+  # Xvfb has no window manager to answer Wine, which then waits about two
+  # seconds whenever a window goes; on a person's display the manager frames them.
+  if [ -f "$state/xvfb.pid" ]; then managed=N; else managed=Y; fi
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$managed" /f >/dev/null 2>&1 </dev/null
   # Start Wine's background services now, detached from any pipe: the first
   # Windows program of a session would otherwise hand them its output, and
   # whoever reads that output (ctest) would wait for them to end.

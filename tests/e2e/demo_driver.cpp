@@ -83,6 +83,7 @@ int wmain(int argc, wchar_t** argv) {
         Say(L"No message appeared.");
         return 1;
     }
+    Sleep(300);  // let the box paint before it is captured
     SaveScreenshot(window, demo + L"\\2-progress.bmp");
     SaveScreenshot(box, demo + L"\\3-message.bmp");
     Say(L"Message \"" + WindowText(box) + L"\": " + MessageBoxText(box));

@@ -1,0 +1,143 @@
+// Benchmarks of the real updater under Wine; each prints its figures.
+//   bench.exe startup [launches]   no update list: updater against the null launcher
+//   bench.exe discovery            32,766 listed names, all absent and all present: start to window shown
+//   bench.exe apply                20 files of 10 MB: "Update" to the success message, against plain copies
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace tessaloom::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// One launch from process creation to its end.
+double TimeLaunch(const std::wstring& exe, const Sandbox& sandbox) {
+    const auto start = Clock::now();
+    UpdaterRun run(exe, L" " + sandbox.MainProgram(), sandbox.root);
+    run.WaitForExit(std::chrono::seconds(30));
+    return Milliseconds(Clock::now() - start);
+}
+
+int Startup(int launches) {
+    Sandbox sandbox(L"bench");
+    const std::wstring null = sandbox.app + L"\\null_launcher.exe";
+    CopyFileW(TESSALOOM_NULL_LAUNCHER_EXE, null.c_str(), FALSE);
+    const std::wstring updater = sandbox.app + L"\\TessaloomUpdate.exe";
+    TimeLaunch(updater, sandbox);  // warm the file cache for both
+    TimeLaunch(null, sandbox);
+    std::vector<double> updaterTimes;
+    std::vector<double> nullTimes;
+    for (int i = 0; i < launches; ++i) {  // interleaved, so drift hits both alike
+        updaterTimes.push_back(TimeLaunch(updater, sandbox));
+        nullTimes.push_back(TimeLaunch(null, sandbox));
+    }
+    const double u = Median(updaterTimes);
+    const double n = Median(nullTimes);
+    std::printf("startup: %d launches each, no update list\n", launches);
+    std::printf("  updater       median %.2f ms\n  null launcher median %.2f ms\n  ratio %.3f\n", u, n, u / n);
+    return 0;
+}
+
+double TimeToWindow(const Sandbox& sandbox) {
+    const auto start = Clock::now();
+    UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+    HWND window = run.WaitForWindow(L"Tessaloom UPDATES", std::chrono::seconds(120));
+    const double elapsed = Milliseconds(Clock::now() - start);
+    if (window != nullptr) {
+        Click(FindChild(window, L"Button", L"Cancel"));
+    }
+    run.WaitForExit();
+    return window != nullptr ? elapsed : -1;
+}
+
+int Discovery() {
+    constexpr int kNames = 32766;
+    Sandbox sandbox(L"bench");
+    std::string list = "path\r\n";
+    for (int i = 1; i <= kNames; ++i) {
+        list += "file" + std::to_string(i) + ".bin\r\n";
+    }
+    sandbox.WriteUpdateList(list);
+    const double absent = TimeToWindow(sandbox);
+    for (int i = 1; i <= kNames; ++i) {
+        sandbox.WriteNewFile(L"file" + std::to_wstring(i) + L".bin", "x");
+    }
+    const double present = TimeToWindow(sandbox);
+    std::printf("discovery: %d listed names, start to window shown\n", kNames);
+    std::printf("  all absent  %.0f ms\n  all present %.0f ms\n", absent, present);
+    return 0;
+}
+
+int Apply() {
+    constexpr int kFiles = 20;
+    const std::string content(10 * 1000 * 1000, 'u');
+    Sandbox sandbox(L"bench");
+    std::string list = "path\r\n";
+    for (int i = 1; i <= kFiles; ++i) {
+        const std::wstring name = L"big" + std::to_wstring(i) + L".bin";
+        list += "big" + std::to_string(i) + ".bin\r\n";
+        sandbox.WriteNewFile(name, content);
+        sandbox.WriteAppFile(name, "old");
+    }
+    sandbox.WriteUpdateList(list);
+
+    // Plain copies of the same files into another folder, as the yardstick.
+    const std::wstring plain = sandbox.root + L"\\plain";
+    MakeFolders(plain);
+    auto start = Clock::now();
+    for (int i = 1; i <= kFiles; ++i) {
+        const std::wstring name = L"\\big" + std::to_wstring(i) + L".bin";
+        CopyFileW((sandbox.UpdateFolder() + name).c_str(), (plain + name).c_str(), FALSE);
+    }
+    const double copies = Milliseconds(Clock::now() - start);
+
+    UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+    HWND window = run.WaitForWindow(L"Tessaloom UPDATES");
+    if (window == nullptr) {
+        std::printf("apply: the window did not appear\n");
+        return 1;
+    }
+    start = Clock::now();
+    Click(FindChild(window, L"Button", L"Update"));
+    HWND box = run.WaitForMessageBox(std::chrono::seconds(300));
+    const double applying = Milliseconds(Clock::now() - start);
+    if (box != nullptr) {
+        DismissMessageBox(box);
+    }
+    run.WaitForExit();
+    std::printf("apply: %d files of 10 MB, backups made of each\n", kFiles);
+    std::printf("  updater     %.0f ms (Update pressed to success message)\n  plain copies %.0f ms\n  ratio %.2f\n",
+                applying, copies, applying / copies);
+    return box != nullptr ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring what = argc > 1 ? argv[1] : L"";
+    if (what == L"startup") {
+        return Startup(argc > 2 ? std::stoi(argv[2]) : 200);
+    }
+    if (what == L"discovery") {
+        return Discovery();
+    }
+    if (what == L"apply") {
+        return Apply();
+    }
+    std::fwprintf(stderr, L"usage: bench startup [launches] | discovery | apply\n");
+    return 2;
+}
