@@ -21,7 +21,8 @@ fi
 scripts/wine-session.sh start "$build"
 trap 'scripts/wine-session.sh stop "$build"' EXIT
 
-"$build/wine-run" "$build/tests/demo_driver.exe" "Z:$(pwd)/$demo" "${mode[@]}"
+windows_demo="Z:$(pwd)/$demo"
+"$build/wine-run" "$build/tests/demo_driver.exe" "${windows_demo//\//\\}" "${mode[@]}"
 
 for shot in "$demo"/*.bmp; do
   [ -e "$shot" ] || continue

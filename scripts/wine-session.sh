@@ -31,6 +31,9 @@ start)
   else
     echo "$TESSALOOM_DISPLAY" >"$state/display"
   fi
+  # Wine's desktop process keeps the display of the first program that starts it.
+  DISPLAY=$(cat "$state/display")
+  export DISPLAY
   nohup wineserver -p >/dev/null 2>&1 </dev/null &
   # Xvfb has no window manager to answer Wine, which then waits about two
   # seconds whenever a window goes; on a person's display the manager frames them.
@@ -39,7 +42,7 @@ start)
   # Start Wine's background services now, detached from any pipe: the first
   # Windows program of a session would otherwise hand them its output, and
   # whoever reads that output (ctest) would wait for them to end.
-  DISPLAY=$(cat "$state/display") wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
