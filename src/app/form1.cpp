@@ -42,6 +42,19 @@ void Form1::Boundary(Handler handler) {
     ended_ = true;
 }
 
+// A click that was queued while a button's work ran (and is delivered by the
+// success box's message loop) must not start that work again: a second walk
+// would back the new files up over the old ones.
+template <typename Handler>
+void Form1::Click(Handler handler) {
+    if (clickRunning_ || !Running()) {
+        return;
+    }
+    clickRunning_ = true;
+    Boundary(handler);
+    clickRunning_ = false;
+}
+
 void Form1::Load() {
     Boundary([this] { Form_Load(); });
     if (Running()) {
@@ -148,7 +161,7 @@ void Form1::CheckforUpdates() {
 }
 
 void Form1::Command1_Click() {
-    Boundary([this] { CheckforUpdatesOk(); });
+    Click([this] { CheckforUpdatesOk(); });
 }
 
 void Form1::CheckforUpdatesOk() {
@@ -213,7 +226,7 @@ void Form1::ApplyOne(const std::wstring& name) {
 }
 
 void Form1::Command2_Click() {
-    Boundary([this] { LaunchTargetAndClose(); });
+    Click([this] { LaunchTargetAndClose(); });
 }
 
 void Form1::LaunchTargetAndClose() {

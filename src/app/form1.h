@@ -55,11 +55,14 @@ private:
     void ApplyOne(const std::wstring& name);
     template <typename Handler>
     void Boundary(Handler handler);
+    template <typename Handler>
+    void Click(Handler handler);
 
     Platform p_;
     std::unique_ptr<SpecialFolder> FolderService;
     bool loaded_ = true;
     bool ended_ = false;
+    bool clickRunning_ = false;  // a button's work is under way
 };
 
 }  // namespace tessaloom

@@ -99,8 +99,12 @@ private:
 class FakeDialogs final : public Dialogs {
 public:
     explicit FakeDialogs(Journal& journal) : journal_(journal) {}
+    std::function<void()> whileShown;  // what happens while a message is on screen
     void Message(const std::wstring& text, const std::wstring& caption) override {
         journal_.push_back(L"message " + caption + L": " + text);
+        if (whileShown) {
+            whileShown();
+        }
     }
     void Error(const std::wstring& text, const std::wstring& caption) override {
         journal_.push_back(L"error " + caption + L": " + text);

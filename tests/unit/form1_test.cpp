@@ -183,6 +183,21 @@ TEST(Applying, ANameInASubfolderGoesToTheSameSubfolderWithItsBackupBesideIt) {
     EXPECT_THAT(machine.journal, ::testing::Contains(L"folder C:\\App\\plugins"));
 }
 
+TEST(Applying, ClicksQueuedDuringTheWorkDoNotStartItAgain) {
+    FakeMachine machine;
+    machine.List("path\r\none.dll\r\n");
+    machine.NewFile(L"one.dll", "new");
+    machine.AppFile(L"one.dll", "old");
+    machine.form.Load();
+    machine.dialogs.whileShown = [&] {
+        machine.form.Command1_Click();
+        machine.form.Command2_Click();
+    };
+    machine.form.Command1_Click();
+    EXPECT_EQ(machine.App(L"OLDone.dll"), "old") << "a second walk would back the new file up over the old";
+    EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1);
+}
+
 TEST(Closing, CancelStartsTheTargetTouchingNoFile) {
     FakeMachine machine;
     machine.List("path\r\none.dll\r\n");
