@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "ui/layout.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_form_window.h"
@@ -21,6 +22,9 @@
 
 namespace tessaloom {
 namespace {
+
+using test::FindChild;
+using test::WindowText;
 
 constexpr COLORREF kLight = RGB(194, 215, 225);
 constexpr COLORREF kMedium = RGB(127, 172, 193);
@@ -130,18 +134,6 @@ void SaveBmp(const Pixels& pixels, const std::wstring& name) {
     WriteFile(out.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
 }
 
-std::wstring Text(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;
     EnumChildWindows(
@@ -154,15 +146,6 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
-HWND Child(HWND parent, std::wstring_view className, std::wstring_view text) {
-    for (HWND child : Children(parent)) {
-        if (_wcsicmp(ClassOf(child).c_str(), std::wstring(className).c_str()) == 0 &&
-            (text.empty() || Text(child) == text)) {
-            return child;
-        }
-    }
-    return nullptr;
-}
 
 // A child's rectangle in its top-level window's client coordinates.
 RECT ClientRectOf(HWND child) {
@@ -288,7 +271,7 @@ TEST_F(FormWindowTest, NoWindowExistsUntilShownThenItHoldsWhatWasSetBefore) {
     ASSERT_NE(Form(), nullptr);
     EXPECT_EQ(FindWindowW(nullptr, L"Tessaloom UPDATES"), Form());
     EXPECT_TRUE(IsWindowVisible(Form()));
-    HWND list = Child(Form(), L"ListBox", L"");
+    HWND list = FindChild(Form(), L"ListBox");
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 1);
 }
@@ -302,7 +285,7 @@ TEST_F(FormWindowTest, FixedFrameCentredWithTitleIconAndTheTablesClientSize) {
     const LONG_PTR style = GetWindowLongPtrW(Form(), GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
     EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
-    EXPECT_EQ(Text(Form()), L"Tessaloom UPDATES");
+    EXPECT_EQ(WindowText(Form()), L"Tessaloom UPDATES");
 
     RECT frame{};
     GetWindowRect(Form(), &frame);
@@ -327,12 +310,12 @@ TEST_F(FormWindowTest, FixedFrameCentredWithTitleIconAndTheTablesClientSize) {
 TEST_F(FormWindowTest, OnlyButtonsPanelAndListAreWindowsAtTheTablesPixelRectangles) {
     ShowAsDiscoveryLeavesIt();
     EXPECT_EQ(Children(Form()).size(), 4U);  // panel, list, two buttons: nothing else
-    HWND update = Child(Form(), L"Button", L"Update");
-    HWND cancel = Child(Form(), L"Button", L"Cancel");
-    HWND list = Child(Form(), L"ListBox", L"");
+    HWND update = FindChild(Form(), L"Button", L"Update");
+    HWND cancel = FindChild(Form(), L"Button", L"Cancel");
+    HWND list = FindChild(Form(), L"ListBox");
     ASSERT_TRUE(update && cancel && list);
     HWND panel = GetParent(list);
-    EXPECT_EQ(Text(panel), L"Frame1");
+    EXPECT_EQ(WindowText(panel), L"Frame1");
     EXPECT_EQ(GetParent(panel), Form());
     ExpectRect(ClientRectOf(update), 75, 359, 84, 32);
     ExpectRect(ClientRectOf(cancel), 207, 359, 84, 32);
@@ -445,9 +428,9 @@ TEST_F(FormWindowTest, AnElementOutsideItsGroupIsARunTimeErrorBeforeAndAfterShow
 
 TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrEscapeDoNothing) {
     ShowAsDiscoveryLeavesIt();
-    HWND list = Child(Form(), L"ListBox", L"");
-    HWND update = Child(Form(), L"Button", L"Update");
-    HWND cancel = Child(Form(), L"Button", L"Cancel");
+    HWND list = FindChild(Form(), L"ListBox");
+    HWND update = FindChild(Form(), L"Button", L"Update");
+    HWND cancel = FindChild(Form(), L"Button", L"Cancel");
     EXPECT_EQ(GetFocus(), list);
     EXPECT_NE(HIWORD(SendMessageW(Form(), DM_GETDEFID, 0, 0)), DC_HASDEFID);
     Key(VK_RETURN);
@@ -466,8 +449,8 @@ TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrEscapeD
 
 TEST_F(FormWindowTest, ButtonsReportTheirClicksByName) {
     ShowAsDiscoveryLeavesIt();
-    SendMessageW(Child(Form(), L"Button", L"Update"), BM_CLICK, 0, 0);
-    SendMessageW(Child(Form(), L"Button", L"Cancel"), BM_CLICK, 0, 0);
+    SendMessageW(FindChild(Form(), L"Button", L"Update"), BM_CLICK, 0, 0);
+    SendMessageW(FindChild(Form(), L"Button", L"Cancel"), BM_CLICK, 0, 0);
     EXPECT_EQ(clicks, (std::vector<std::wstring>{L"Command1", L"Command2"}));
 }
 
@@ -492,7 +475,7 @@ TEST_F(FormWindowTest, UnloadWithoutAWindowStillEndsTheLoop) {
 
 TEST_F(FormWindowTest, OperationsOnTheShownWindowReachItsControls) {
     ShowAsDiscoveryLeavesIt();
-    HWND list = Child(Form(), L"ListBox", L"");
+    HWND list = FindChild(Form(), L"ListBox");
     window->AddListLine(L"third.dll");
     EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 3);
     wchar_t line[32] = {};
@@ -505,14 +488,14 @@ TEST_F(FormWindowTest, OperationsOnTheShownWindowReachItsControls) {
     window->SetVisible({L"List_up"}, false);
     EXPECT_FALSE(IsWindowVisible(list));
     window->SetCaption({L"Form1"}, L"Another title");
-    EXPECT_EQ(Text(Form()), L"Another title");
+    EXPECT_EQ(WindowText(Form()), L"Another title");
     window->Show();  // already shown: stays as it is
     EXPECT_EQ(Children(Form()).size(), 4U);
 }
 
 TEST_F(FormWindowTest, RefreshPaintsNowAndLeavesInputQueued) {
     ShowAsDiscoveryLeavesIt();
-    HWND list = Child(Form(), L"ListBox", L"");
+    HWND list = FindChild(Form(), L"ListBox");
     PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
     window->SetWidth(kFill, 1905);
     const Pixels shot = Screen();  // Refresh, then read the screen without pumping
