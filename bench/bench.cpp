@@ -35,20 +35,27 @@ double TimeLaunch(const std::wstring& exe, const Sandbox& sandbox) {
 int Startup(int launches) {
     Sandbox sandbox(L"bench");
     const std::wstring null = sandbox.app + L"\\null_launcher.exe";
+    const std::wstring shell = sandbox.app + L"\\shell_launcher.exe";
     CopyFileW(TESSALOOM_NULL_LAUNCHER_EXE, null.c_str(), FALSE);
+    CopyFileW(TESSALOOM_SHELL_LAUNCHER_EXE, shell.c_str(), FALSE);
     const std::wstring updater = sandbox.app + L"\\TessaloomUpdate.exe";
-    TimeLaunch(updater, sandbox);  // warm the file cache for both
-    TimeLaunch(null, sandbox);
-    std::vector<double> updaterTimes;
-    std::vector<double> nullTimes;
-    for (int i = 0; i < launches; ++i) {  // interleaved, so drift hits both alike
-        updaterTimes.push_back(TimeLaunch(updater, sandbox));
-        nullTimes.push_back(TimeLaunch(null, sandbox));
+    const std::wstring programs[] = {updater, null, shell};
+    std::vector<double> times[3];
+    for (const std::wstring& program : programs) {
+        TimeLaunch(program, sandbox);  // warm the file cache
     }
-    const double u = Median(updaterTimes);
-    const double n = Median(nullTimes);
-    std::printf("startup: %d launches each, no update list\n", launches);
-    std::printf("  updater       median %.2f ms\n  null launcher median %.2f ms\n  ratio %.3f\n", u, n, u / n);
+    for (int i = 0; i < launches; ++i) {  // interleaved, so drift hits all alike
+        for (int p = 0; p < 3; ++p) {
+            times[p].push_back(TimeLaunch(programs[p], sandbox));
+        }
+    }
+    const double u = Median(times[0]);
+    const double n = Median(times[1]);
+    const double s = Median(times[2]);
+    std::printf("startup: %d launches each, no update list, process start to end\n", launches);
+    std::printf("  updater                     median %.2f ms\n", u);
+    std::printf("  null launcher               median %.2f ms   updater/null  %.3f\n", n, u / n);
+    std::printf("  null launcher + shell folder median %.2f ms   updater/shell %.3f\n", s, u / s);
     return 0;
 }
 

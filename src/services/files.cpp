@@ -140,15 +140,12 @@ bool FileExists(const std::wstring& path) {
     // separator would name no entry at all.
     const std::wstring pattern = IsSeparator(path.back()) ? path + L"*" : path;
     QuietCriticalErrors quiet;
-    // A plain name that is not there is answered by one attribute query,
-    // much cheaper than opening a listing; every other answer, including
-    // "there", comes from the listing itself.
-    if (NamePart(pattern).find_first_of(L"*?<>\"") == std::wstring::npos &&
-        GetFileAttributesW(pattern.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return false;
-        }
+    // A name without wildcards matches at most one entry, so one attribute
+    // query answers it, much cheaper than opening a listing. Patterns and
+    // folders (a trailing separator) need the listing.
+    if (NamePart(pattern).find_first_of(L"*?<>\"") == std::wstring::npos) {
+        const DWORD attributes = GetFileAttributesW(pattern.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotOrdinary) == 0;
     }
     WIN32_FIND_DATAW entry;
     UniqueFind find(FindFirstFileW(pattern.c_str(), &entry));

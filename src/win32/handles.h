@@ -60,7 +60,7 @@ inline void CloseFile(HANDLE h) { CloseHandle(h); }
 inline void CloseFind(HANDLE h) { FindClose(h); }
 inline void CloseKey(HKEY h) { RegCloseKey(h); }
 inline void DeleteGdi(HGDIOBJ h) { DeleteObject(h); }
-inline void FreeIdList(PIDLIST_ABSOLUTE h) { CoTaskMemFree(h); }
+inline void FreeIdList(PIDLIST_ABSOLUTE h) { ILFree(h); }  // the shell's own allocator, without loading ole32
 inline void DestroyIconHandle(HICON h) { DestroyIcon(h); }
 inline void DeleteDcHandle(HDC h) { DeleteDC(h); }
 inline void DestroyWindowHandle(HWND h) { DestroyWindow(h); }
