@@ -1,0 +1,13 @@
+# Fails when the executable imports a DLL that is not part of Windows.
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(system kernel32 user32 gdi32 advapi32 shell32 version msvcrt ole32 comctl32 uxtheme msimg32 shlwapi)
+foreach(line IN LISTS imports)
+  string(REGEX REPLACE "DLL Name: ([^.]+)\\.dll" "\\1" name "${line}")
+  string(TOLOWER "${name}" name)
+  if(NOT name IN_LIST system)
+    message(FATAL_ERROR "${EXE} imports ${name}.dll, which does not ship with Windows")
+  endif()
+  message(STATUS "imports ${name}.dll")
+endforeach()

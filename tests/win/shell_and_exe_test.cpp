@@ -1,0 +1,92 @@
+// The shell folder service against Wine's shell, and what the built executable declares.
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+#include "services/special_folder.h"
+
+namespace tessaloom {
+namespace {
+
+using test::DocumentsRedirect;
+using test::IsFile;
+using test::MakeFolders;
+using test::RemoveTree;
+
+std::wstring Trimmed(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') {
+        path.pop_back();  // Wine may report a redirected folder with a trailing backslash
+    }
+    return path;
+}
+
+TEST(SpecialFolder, GivesFileSystemFoldersAndNothingForTheRest) {
+    std::wstring temp(MAX_PATH, L'\0');
+    temp.resize(GetTempPathW(MAX_PATH, temp.data()));
+    const std::wstring documents = temp + L"tessaloom-shell-\u6587\u5b57-" + std::to_wstring(GetCurrentProcessId());
+    MakeFolders(documents);
+    {
+        DocumentsRedirect redirect(documents);
+        Win32SpecialFolder shell;
+        const std::wstring found = shell.Return_Special_Path(0, CSIDL_PERSONAL);
+        EXPECT_EQ(Trimmed(found), documents);
+        EXPECT_EQ(found.find(L'\0'), std::wstring::npos);
+        EXPECT_EQ(shell.Return_Special_Path(0, CSIDL_DRIVES), L"") << "a virtual folder has no path";
+        EXPECT_EQ(shell.Return_Special_Path(0, 0x7FFF), L"") << "an identifier the shell rejects";
+
+        const auto [status, path] = shell.FolderPathCreating(CSIDL_PERSONAL | CSIDL_FLAG_CREATE);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(Trimmed(path), documents);
+        EXPECT_EQ(shell.FolderPathCreating(0x7FFF | CSIDL_FLAG_CREATE).first,
+                  static_cast<std::int32_t>(E_INVALIDARG));
+    }
+    RemoveTree(documents);
+}
+
+std::wstring VersionString(const std::string& block, const wchar_t* name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueW(block.data(), key.c_str(), &value, &length)) {
+        return L"<missing>";
+    }
+    return static_cast<const wchar_t*>(value);
+}
+
+TEST(Executable, DeclaresItsVersionAndRunsAsInvoker) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(TESSALOOM_UPDATER_EXE, &ignored);
+    ASSERT_GT(size, 0U);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(TESSALOOM_UPDATER_EXE, 0, size, block.data()));
+    EXPECT_EQ(VersionString(block, L"ProductName"), L"UpdateTessaloom");
+    EXPECT_EQ(VersionString(block, L"InternalName"), L"Setup");
+    EXPECT_EQ(VersionString(block, L"OriginalFilename"), L"Setup.exe");
+    EXPECT_EQ(VersionString(block, L"FileVersion"), L"4.00.0006");
+    EXPECT_EQ(VersionString(block, L"ProductVersion"), L"4.00.0006");
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 4));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(6, 0));
+
+    HMODULE exe = LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(exe, nullptr);
+    HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(exe, found))),
+                               SizeofResource(exe, found));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
+    FreeLibrary(exe);
+    EXPECT_TRUE(IsFile(TESSALOOM_UPDATER_EXE));
+}
+
+}  // namespace
+}  // namespace tessaloom
