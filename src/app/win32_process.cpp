@@ -13,8 +13,8 @@ namespace tessaloom {
 std::wstring ModuleFileName(void* module) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(module), path.data(),
-                                                static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(static_cast<HMODULE>(module), path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
             throw LastError();
         }
@@ -61,8 +61,7 @@ std::wstring Win32Process::ProductName() {
     void* value = nullptr;
     UINT length = 0;
     if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
-        !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName", &value, &length) ||
-        length == 0) {
+        !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName", &value, &length) || length == 0) {
         return {};
     }
     return static_cast<const wchar_t*>(value);
@@ -75,8 +74,7 @@ void Win32Process::Start(const std::wstring& commandLine) {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION started{};
     std::wstring writable = commandLine;  // CreateProcessW may write to its command line
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
         throw LastError();
     }
     // The started program may take the foreground from us.

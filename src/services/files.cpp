@@ -191,8 +191,7 @@ void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
     // Windows anyway, and refusing before anything is written keeps the
     // outcome the same everywhere. A folder is never replaced.
     const DWORD existing = GetFileAttributesW(destination.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES &&
-        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         throw SystemError(ERROR_ACCESS_DENIED);
     }
 
@@ -260,8 +259,8 @@ void Win32Files::CreateFolders(const std::wstring& folder) {
 
 // Lists are small: anything over 64 MiB is refused rather than read.
 std::optional<std::string> Win32Files::ReadWholeFile(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         return std::nullopt;
     }

@@ -45,8 +45,8 @@ void SetClassesRootValue(const std::wstring& KeyPath, const std::wstring& ValueN
                          DWORD ValueType) {
     UniqueKey key;
     // 0x3F, without any standard rights.
-    constexpr REGSAM kAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS |
-                               KEY_NOTIFY | KEY_CREATE_LINK;
+    constexpr REGSAM kAccess =
+        KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | KEY_CREATE_LINK;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, KeyPath.c_str(), 0, kAccess, key.Put()) != ERROR_SUCCESS) {
         return;  // the key is absent or closed to us: nothing to write, nothing to report
     }
@@ -58,8 +58,8 @@ LSTATUS WriteRegistryValue(HKEY KeyHandle, const std::wstring& ValueName, DWORD 
     if (ValueType == REG_SZ) {
         const std::wstring text = AsText(ValueData);
         const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));  // with its NUL
-        return RegSetValueExW(KeyHandle, ValueName.c_str(), 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+        return RegSetValueExW(KeyHandle, ValueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                              bytes);
     }
     if (ValueType == REG_DWORD) {
         const std::int32_t number = AsNumber(ValueData);

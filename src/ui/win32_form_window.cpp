@@ -68,9 +68,7 @@ Win32FormWindow::Win32FormWindow(HINSTANCE instance, HMODULE resources)
           return ui::MeasureText(paint_, row, text);
       }) {}
 
-bool Win32FormWindow::PreTranslate(MSG& message) {
-    return window_ && IsDialogMessageW(window_.Get(), &message);
-}
+bool Win32FormWindow::PreTranslate(MSG& message) { return window_ && IsDialogMessageW(window_.Get(), &message); }
 
 // --- operations -----------------------------------------------------------
 
@@ -247,10 +245,10 @@ void Win32FormWindow::CreateChild(std::size_t position) {
         return;
     }
     const RECT r = ui::PixelRect(state, paint_.Dpi());
-    HWND child = CreateWindowExW(exStyle, windowClass, state.caption.c_str(), style, r.left, r.top, RectWidth(r),
-                                 RectHeight(r), ContainerWindow(state.row->container),
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstChildId + position)), instance_,
-                                 this);
+    HWND child =
+        CreateWindowExW(exStyle, windowClass, state.caption.c_str(), style, r.left, r.top, RectWidth(r), RectHeight(r),
+                        ContainerWindow(state.row->container),
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstChildId + position)), instance_, this);
     if (child == nullptr) {
         throw LastError();
     }

@@ -120,7 +120,7 @@ void PaintPicture(HDC dc, const RECT& r, const ControlState& state, const PaintR
         DrawIconEx(dc, r.left, r.top, icon, 0, 0, 0, nullptr, DI_NORMAL);
         return;
     }
-    case PictureFormat::Gif:   // the only GIF lies outside the client area: carried, never drawn
+    case PictureFormat::Gif:  // the only GIF lies outside the client area: carried, never drawn
     case PictureFormat::None:
         return;
     }
@@ -291,8 +291,7 @@ void DrawGraphicalButton(const DRAWITEMSTRUCT& item, const ControlState& state, 
         OffsetRect(&text, 1, 1);
     }
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT)
-                                                           : ToColorRef(state.foreColour));
+    SetTextColor(dc, (item.itemState & ODS_DISABLED) != 0 ? GetSysColor(COLOR_GRAYTEXT) : ToColorRef(state.foreColour));
     Selection font(dc, resources.Font(state.row->font));
     DrawTextW(dc, state.caption.c_str(), static_cast<int>(state.caption.size()), &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);

@@ -19,8 +19,8 @@ bool IsReservedDeviceName(std::wstring_view component) {
     if (std::find(kPlain.begin(), kPlain.end(), upper) != kPlain.end()) {
         return true;
     }
-    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) &&
-           upper[3] >= L'1' && upper[3] <= L'9';
+    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) && upper[3] >= L'1' &&
+           upper[3] <= L'9';
 }
 
 }  // namespace
@@ -37,8 +37,8 @@ bool IsPlainRelativeName(std::wstring_view name) {
     }
     std::size_t start = 0;
     while (start <= name.size()) {
-        const auto end = std::find_if(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), IsSeparator) -
-                         name.begin();
+        const auto end =
+            std::find_if(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), IsSeparator) - name.begin();
         const std::wstring_view component = name.substr(start, static_cast<std::size_t>(end) - start);
         // Windows drops trailing dots and spaces, so "..." or "a. " would not mean what they say.
         if (component.empty() || component.back() == L'.' || component.back() == L' ' ||

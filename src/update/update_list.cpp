@@ -72,7 +72,7 @@ std::wstring DecodeUtf8(std::string_view bytes) {
         }
         std::size_t length = 0;
         char32_t code = 0;
-        std::uint8_t low = 0x80;   // allowed range of the second byte
+        std::uint8_t low = 0x80;  // allowed range of the second byte
         std::uint8_t high = 0xBF;
         if (lead >= 0xC2 && lead <= 0xDF) {
             length = 2;

@@ -240,8 +240,8 @@ UpdaterRun::UpdaterRun(const std::wstring& exe, const std::wstring& arguments, c
     std::wstring commandLine = L"\"" + exe + L"\"" + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workingFolder.c_str(), &startup, &info_)) {
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, workingFolder.c_str(),
+                        &startup, &info_)) {
         Fail(L"cannot start " + exe);
     }
 }
@@ -310,8 +310,8 @@ std::vector<std::wstring> ListBoxLines(HWND listBox) {
     const auto count = SendMessageW(listBox, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         std::wstring line(static_cast<std::size_t>(SendMessageW(listBox, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-        line.resize(static_cast<std::size_t>(
-            SendMessageW(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
+        line.resize(
+            static_cast<std::size_t>(SendMessageW(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()))));
         lines.push_back(line);
     }
     return lines;

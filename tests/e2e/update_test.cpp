@@ -59,9 +59,8 @@ TEST(Update, AppliesEveryPendingFileReportsThenStartsTheMainProgram) {
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\two.dll"), "new two");
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\OLDtwo.dll"), "current two");
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\three.dat").size(), 4U << 20);
-    EXPECT_THAT(FolderEntries(sandbox.app),
-                ElementsAre(L"OLDtwo.dll", kMainProgram, L"TessaloomUpdate.exe", L"one.dll", L"started.log",
-                            L"three.dat", L"two.dll"));
+    EXPECT_THAT(FolderEntries(sandbox.app), ElementsAre(L"OLDtwo.dll", kMainProgram, L"TessaloomUpdate.exe", L"one.dll",
+                                                        L"started.log", L"three.dat", L"two.dll"));
 }
 
 TEST(Update, CancelAndTheCloseBoxTouchNoFile) {
@@ -205,9 +204,9 @@ TEST(Registry, TheOpenCommandIsWrittenOnlyIntoAnExistingKey) {
             << "no key is created";
     }
     HKEY created = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
-                              nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
+        ERROR_SUCCESS);
     const wchar_t kept[] = L"kept";
     RegSetValueExW(created, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kept), sizeof kept);
     {

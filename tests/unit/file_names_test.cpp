@@ -6,17 +6,36 @@ namespace tessaloom {
 namespace {
 
 TEST(IsPlainRelativeName, AcceptsNamesAndSubfolders) {
-    for (const wchar_t* name : {L"Tessaloom.exe", L"a b.dll", L"plugins\\x.dll", L"a/b.txt", L"noextension",
-                                L"..name", L"CONSOLE.txt", L"COM10"}) {
+    for (const wchar_t* name : {L"Tessaloom.exe", L"a b.dll", L"plugins\\x.dll", L"a/b.txt", L"noextension", L"..name",
+                                L"CONSOLE.txt", L"COM10"}) {
         EXPECT_TRUE(IsPlainRelativeName(name)) << name;
     }
 }
 
 TEST(IsPlainRelativeName, RefusesWhatCouldLeaveTheFolder) {
-    for (const wchar_t* name :
-         {L"", L"*.dll", L"a?.dll", L"\\Windows\\x.dll", L"/etc", L"C:x.dll", L"C:\\x.dll", L"\\\\server\\share\\x",
-          L"\\\\?\\C:\\x", L"\\\\.\\PhysicalDrive0", L"..\\x.dll", L"a\\..\\..\\x.dll", L"a\\..", L".", L"sub\\",
-          L"a\\\\b", L"file.txt:stream", L"NUL", L"con.txt", L"sub\\LPT1", L"name.", L"name ", L"a\tb"}) {
+    for (const wchar_t* name : {L"",
+                                L"*.dll",
+                                L"a?.dll",
+                                L"\\Windows\\x.dll",
+                                L"/etc",
+                                L"C:x.dll",
+                                L"C:\\x.dll",
+                                L"\\\\server\\share\\x",
+                                L"\\\\?\\C:\\x",
+                                L"\\\\.\\PhysicalDrive0",
+                                L"..\\x.dll",
+                                L"a\\..\\..\\x.dll",
+                                L"a\\..",
+                                L".",
+                                L"sub\\",
+                                L"a\\\\b",
+                                L"file.txt:stream",
+                                L"NUL",
+                                L"con.txt",
+                                L"sub\\LPT1",
+                                L"name.",
+                                L"name ",
+                                L"a\tb"}) {
         EXPECT_FALSE(IsPlainRelativeName(name)) << name;
     }
 }

@@ -21,15 +21,14 @@ const ControlRow& Row(std::wstring_view name, int index = -1) {
 }
 
 // Position of a row in the table: earlier rows lie in front within a container.
-std::ptrdiff_t Order(std::wstring_view name, int index = -1) {
-    return &Row(name, index) - FormLayout().data();
-}
+std::ptrdiff_t Order(std::wstring_view name, int index = -1) { return &Row(name, index) - FormLayout().data(); }
 
 TEST(Layout, EveryControlOnceInOneOfTheTwoContainersAndOnlyTheStatedGroupElements) {
     std::set<std::pair<std::wstring_view, int>> seen;
     std::map<std::wstring_view, std::vector<int>> groups;
     for (const ControlRow& row : FormLayout()) {
-        EXPECT_TRUE(seen.emplace(row.name, row.index).second) << "twice: " << std::string(row.name.begin(), row.name.end());
+        EXPECT_TRUE(seen.emplace(row.name, row.index).second)
+            << "twice: " << std::string(row.name.begin(), row.name.end());
         if (row.kind == ControlKind::Window) {
             EXPECT_TRUE(row.container.empty());
         } else {

@@ -43,7 +43,8 @@ TEST(ParseUpdateList, OneFieldPerLineAndAllOnOneLineReadAlike) {
          }) {
         const UpdateList list = Parse(bytes);
         EXPECT_EQ(list.networkPath, L"\\\\server\\share");
-        EXPECT_THAT(list.names, ElementsAre(L"Tessaloom.exe", L"help.chm")) << ::testing::PrintToString(std::string(bytes));
+        EXPECT_THAT(list.names, ElementsAre(L"Tessaloom.exe", L"help.chm"))
+            << ::testing::PrintToString(std::string(bytes));
     }
 }
 
@@ -151,7 +152,9 @@ TEST(ParseUpdateList, AByteOrderMarkMeansUtf8) {
 
 TEST(ParseUpdateList, MalformedUtf8BecomesReplacementCharacters) {
     // A stray continuation byte, an overlong slash, an encoded surrogate, a cut sequence.
-    const UpdateList list = Parse("\xEF\xBB\xBFnet,a\x80" "b,\xC0\xAF,\xED\xA0\x80,c\xE6\x97");
+    const UpdateList list = Parse(
+        "\xEF\xBB\xBFnet,a\x80"
+        "b,\xC0\xAF,\xED\xA0\x80,c\xE6\x97");
     EXPECT_THAT(list.names, ElementsAre(L"a\uFFFDb", L"\uFFFD\uFFFD", L"\uFFFD\uFFFD\uFFFD", L"c\uFFFD"));
 }
 

@@ -72,8 +72,8 @@ TEST_F(FilesTest, FileExistsTakesTheLastComponentAsAPattern) {
     EXPECT_TRUE(Module1::FileExists(At(L"*")));
     EXPECT_TRUE(Module1::FileExists(At(L"*.dll")));
     EXPECT_TRUE(Module1::FileExists(At(L"?1.dll")));
-    EXPECT_FALSE(Module1::FileExists(At(L"b*")));      // only a hidden file matches
-    EXPECT_FALSE(Module1::FileExists(At(L"*.exe")));   // only a system file matches
+    EXPECT_FALSE(Module1::FileExists(At(L"b*")));     // only a hidden file matches
+    EXPECT_FALSE(Module1::FileExists(At(L"*.exe")));  // only a system file matches
     EXPECT_FALSE(Module1::FileExists(At(L"?.dll")));
 }
 

@@ -42,8 +42,7 @@ TEST(SpecialFolder, GivesFileSystemFoldersAndNothingForTheRest) {
         const auto [status, path] = shell.FolderPathCreating(CSIDL_PERSONAL | CSIDL_FLAG_CREATE);
         EXPECT_EQ(status, 0);
         EXPECT_EQ(Trimmed(path), documents);
-        EXPECT_EQ(shell.FolderPathCreating(0x7FFF | CSIDL_FLAG_CREATE).first,
-                  static_cast<std::int32_t>(E_INVALIDARG));
+        EXPECT_EQ(shell.FolderPathCreating(0x7FFF | CSIDL_FLAG_CREATE).first, static_cast<std::int32_t>(E_INVALIDARG));
     }
     RemoveTree(documents);
 }
@@ -75,7 +74,8 @@ TEST(Executable, DeclaresItsVersionAndRunsAsInvoker) {
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 4));
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(6, 0));
 
-    HMODULE exe = LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE exe =
+        LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(exe, nullptr);
     HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(found, nullptr);

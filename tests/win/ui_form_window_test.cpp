@@ -146,7 +146,6 @@ std::vector<HWND> Children(HWND parent) {
     return children;
 }
 
-
 // A child's rectangle in its top-level window's client coordinates.
 RECT ClientRectOf(HWND child) {
     RECT r{};
@@ -175,8 +174,8 @@ class FormWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // The pictures and icons live in the updater's resources.
-        resources.Reset(LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr,
-                                       LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+        resources.Reset(
+            LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
         ASSERT_TRUE(resources) << "cannot load the updater's resources, error " << GetLastError();
         window = std::make_unique<Win32FormWindow>(GetModuleHandleW(nullptr), resources.Get());
         window->OnClick([this](std::wstring_view name) { clicks.emplace_back(name); });
@@ -246,7 +245,8 @@ protected:
 
     // The bar's pictures as the resources hold them.
     Pixels Picture(int id) {
-        UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        UniqueGdiObject bitmap(
+            LoadImageW(resources.Get(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         BITMAP info{};
         GetObjectW(bitmap.Get(), sizeof info, &info);
         WindowDc screen(nullptr);
@@ -554,8 +554,8 @@ TEST_F(FormWindowTest, EveryPictureIsEmbeddedInItsFormatAtItsControlsSize) {
         SCOPED_TRACE(std::string(row.name.begin(), row.name.end()));
         switch (row.format) {
         case ui::PictureFormat::Bitmap: {
-            UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(row.picture), IMAGE_BITMAP, 0, 0,
-                                              LR_CREATEDIBSECTION));
+            UniqueGdiObject bitmap(
+                LoadImageW(resources.Get(), MAKEINTRESOURCEW(row.picture), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
             ASSERT_TRUE(bitmap);
             DIBSECTION dib{};
             ASSERT_EQ(GetObjectW(bitmap.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
