@@ -8,7 +8,7 @@
 #include "app/win32_process.h"
 #include "services/files.h"
 #include "services/registry.h"
-#include "services/special_folder.h"
+#include "services/shell_folders.h"
 #include "ui/win32_form_window.h"
 
 using namespace tessaloom;

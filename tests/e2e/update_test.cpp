@@ -25,6 +25,15 @@ Shown WaitForShown(UpdaterRun& run) {
     return {window, window ? FindChild(window, L"ListBox") : nullptr};
 }
 
+// Presses "Update", dismisses the message it brings and waits for the end.
+void UpdateAndAcceptTheMessage(UpdaterRun& run, HWND window) {
+    Click(FindChild(window, L"Button", L"Update"));
+    HWND box = run.WaitForMessageBox();
+    ASSERT_NE(box, nullptr) << "no message appeared";
+    DismissMessageBox(box);
+    EXPECT_EQ(run.WaitForExit(), 0U);
+}
+
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 TEST(Update, AppliesEveryPendingFileReportsThenStartsTheMainProgram) {
@@ -101,11 +110,7 @@ TEST(Update, ListsOnlyOrdinaryPlainFilesThatArePresent) {
     const Shown shown = WaitForShown(run);
     ASSERT_NE(shown.list, nullptr);
     EXPECT_THAT(ListBoxLines(shown.list), ElementsAre(L"shown.dll", L"plugins\\x.dll", L"shown.dll"));
-    Click(FindChild(shown.window, L"Button", L"Update"));
-    HWND box = run.WaitForMessageBox();
-    ASSERT_NE(box, nullptr);
-    DismissMessageBox(box);
-    EXPECT_EQ(run.WaitForExit(), 0U);
+    UpdateAndAcceptTheMessage(run, shown.window);
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\plugins\\x.dll"), "new");
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\plugins\\OLDx.dll"), "old plugin");
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\shown.dll"), "new");
@@ -165,11 +170,7 @@ TEST(Update, FoldersTheAnsiCodePageCannotSpellWork) {
     const Shown shown = WaitForShown(run);
     ASSERT_NE(shown.list, nullptr);
     EXPECT_THAT(ListBoxLines(shown.list), ElementsAre(L"one.dll"));
-    Click(FindChild(shown.window, L"Button", L"Update"));
-    HWND box = run.WaitForMessageBox();
-    ASSERT_NE(box, nullptr);
-    DismissMessageBox(box);
-    EXPECT_EQ(run.WaitForExit(), 0U);
+    UpdateAndAcceptTheMessage(run, shown.window);
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\one.dll"), "new one");
     const std::vector<StartRecord> starts = sandbox.Starts(1);
     ASSERT_EQ(starts.size(), 1U);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "harness.h"
-#include "services/special_folder.h"
+#include "services/shell_folders.h"
 
 namespace tessaloom {
 namespace {

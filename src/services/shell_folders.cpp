@@ -1,4 +1,4 @@
-#include "services/special_folder.h"
+#include "services/shell_folders.h"
 
 #include <windows.h>
 #include <shellapi.h>
