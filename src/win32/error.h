@@ -21,7 +21,6 @@ private:
 };
 
 // Run-time error numbers the program raises itself.
-inline constexpr std::int32_t kErrOverflow = 6;
 inline constexpr std::int32_t kErrSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kErrControlArrayElement = 340;
 

@@ -8,4 +8,3 @@
 #define TESSALOOM_PRODUCT_NAME "UpdateTessaloom"
 #define TESSALOOM_INTERNAL_NAME "Setup"
 #define TESSALOOM_ORIGINAL_FILENAME "Setup.exe"
-#define TESSALOOM_APP_TITLE "Setup"
