@@ -223,6 +223,11 @@ void Form1::ApplyOne(const std::wstring& name) {
         }
         throw;
     }
+    // The copy does nothing when the new file vanished since it was checked:
+    // then the old file goes back under its name too.
+    if (backedUp && !p_.files.FileExists(current)) {
+        p_.files.RenameFile(backup, current);
+    }
 }
 
 void Form1::Command2_Click() {

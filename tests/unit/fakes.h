@@ -27,6 +27,7 @@ public:
 
     std::map<std::wstring, FakeFile> files;
     std::set<std::wstring> failingCopies;  // destinations whose copy fails
+    std::set<std::wstring> vanishing;      // sources that disappear when their copy begins
     std::wstring currentFolder;
 
     bool FileExists(const std::wstring& path) override {
@@ -49,6 +50,9 @@ public:
     void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
                         const std::function<void()>& progress) override {
         journal_.push_back(L"copy " + destination);
+        if (vanishing.contains(source)) {
+            files.erase(source);
+        }
         if (failingCopies.contains(destination)) {
             throw RuntimeError(32, L"The process cannot access the file because it is being used by another process.");
         }

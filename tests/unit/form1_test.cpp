@@ -171,6 +171,19 @@ TEST(Applying, AFailedCopyPutsTheOldFileBackAndStartsNothing) {
     EXPECT_FALSE(machine.form.Running());
 }
 
+TEST(Applying, ANewFileThatVanishesDuringItsCopyLeavesTheOldFileInPlace) {
+    FakeMachine machine;
+    machine.List("path\r\none.dll\r\n");
+    machine.NewFile(L"one.dll", "new");
+    machine.AppFile(L"one.dll", "current");
+    machine.files.vanishing.insert(std::wstring(FakeMachine::kUpdate) + L"\\one.dll");
+    machine.form.Load();
+    machine.form.Command1_Click();
+    EXPECT_EQ(machine.App(L"one.dll"), "current");
+    EXPECT_EQ(machine.App(L"OLDone.dll"), "<absent>");
+    EXPECT_EQ(machine.journal.back(), kStart);
+}
+
 TEST(Applying, ANameInASubfolderGoesToTheSameSubfolderWithItsBackupBesideIt) {
     FakeMachine machine;
     machine.List("path\r\nplugins\\x.dll\r\n");
