@@ -9,23 +9,6 @@ ArgumentTable& ProcessArguments() {
     return table;
 }
 
-std::wstring_view AfterProgramName(std::wstring_view full) {
-    if (!full.empty() && full.front() == L'"') {
-        const auto close = full.find(L'"', 1);
-        return close == std::wstring_view::npos ? std::wstring_view() : full.substr(close + 1);
-    }
-    const auto end = full.find_first_of(L" \t");
-    return end == std::wstring_view::npos ? std::wstring_view() : full.substr(end);
-}
-
-std::wstring_view TrimSpaces(std::wstring_view text) {
-    const auto first = text.find_first_not_of(L' ');
-    if (first == std::wstring_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(L' ') - first + 1);
-}
-
 ArgumentTable SplitArguments(std::wstring_view commandLine) {
     ArgumentTable table;
     table.CommandArgs.resize(1);  // entry 0 is never filled

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/text.h"
+
 namespace tessaloom {
 
 // The process-wide argument table: entry 0 is never filled, entries 1 to
@@ -15,13 +17,6 @@ struct ArgumentTable {
 };
 
 ArgumentTable& ProcessArguments();
-
-// The text after the program's own name, delimited as Windows delimits it:
-// up to the closing quote when the name is quoted, else up to a space or tab.
-std::wstring_view AfterProgramName(std::wstring_view fullCommandLine);
-
-// The text without leading and trailing space characters (tabs stay).
-std::wstring_view TrimSpaces(std::wstring_view text);
 
 // Runs of non-space characters; quotes and tabs are ordinary characters.
 ArgumentTable SplitArguments(std::wstring_view commandLine);

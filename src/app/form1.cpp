@@ -1,13 +1,12 @@
 #include "app/form1.h"
 
 #include <algorithm>
-#include <exception>
-#include <new>
-#include <stdexcept>
 
 #include "app/command_line.h"
+#include "update/apply.h"
 #include "update/file_names.h"
 #include "update/progress.h"
+#include "update/update_list.h"
 
 namespace tessaloom {
 namespace {
@@ -17,14 +16,6 @@ constexpr std::int32_t kCsidlFlagCreate = 0x8000;
 constexpr std::int32_t kStatusFolderMissing = 1;
 constexpr std::int32_t kStatusInvalidArgument = static_cast<std::int32_t>(0x80070057U);
 
-constexpr ControlRef kWindow{L"Form1"};
-constexpr ControlRef kFill{L"ShapeprogressU", 0};
-constexpr ControlRef kTrack{L"ShapeprogressWu"};
-constexpr ControlRef kCap{L"Image13"};
-constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
-
-std::wstring Join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
-
 }  // namespace
 
 template <typename Handler>
@@ -32,12 +23,8 @@ void Form1::Boundary(Handler handler) {
     try {
         handler();
         return;
-    } catch (const RuntimeError& error) {
-        p_.dialogs.Error(RuntimeErrorText(error), kAppTitle);
-    } catch (const std::bad_alloc&) {
-        p_.dialogs.Error(RuntimeErrorText({7, L"Out of memory"}), kAppTitle);
-    } catch (const std::out_of_range&) {
-        p_.dialogs.Error(RuntimeErrorText({kErrSubscriptOutOfRange, L"Subscript out of range"}), kAppTitle);
+    } catch (...) {
+        p_.dialogs.Error(RuntimeErrorText(CurrentError()), kAppTitle);
     }
     ended_ = true;
 }
@@ -176,7 +163,7 @@ void Form1::CheckforUpdatesOk() {
         p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
         applied = true;
         p_.view.Show();
-        ApplyOne(name);
+        ApplyUpdateFile(p_.files, p_.process.ApplicationFolder(), UpdatePath, name, [this] { p_.view.Refresh(); });
         p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
 
         const float fill = FillWidth(position, p_.view.Width(kTrack), static_cast<int>(PendingFiles.size()));
@@ -194,40 +181,6 @@ void Form1::CheckforUpdatesOk() {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
     LaunchTargetAndClose();
-}
-
-// Backs the current file up and copies the new one in. If the copy fails, the
-// backup goes back under the file's own name before the error is reported,
-// so every file in the application folder stays complete under its name.
-void Form1::ApplyOne(const std::wstring& name) {
-    const std::wstring app = p_.process.ApplicationFolder();
-    const std::wstring current = Join(app, name);
-    const std::wstring backup = Join(app, BackupName(name));
-    if (const std::wstring_view folder = FolderPart(name); !folder.empty()) {
-        p_.files.CreateFolders(Join(app, std::wstring(folder)));
-    }
-    bool backedUp = false;
-    if (p_.files.FileExists(current)) {
-        p_.files.BackupFile(current, backup);
-        backedUp = true;
-    }
-    try {
-        p_.files.CopyUpdateFile(Join(UpdatePath, name), current, [this] { p_.view.Refresh(); });
-    } catch (const RuntimeError&) {
-        if (backedUp) {
-            try {
-                p_.files.RenameFile(backup, current);
-            } catch (const RuntimeError&) {
-                // The old file stays complete under its backup name; the copy's error is the one to report.
-            }
-        }
-        throw;
-    }
-    // The copy does nothing when the new file vanished since it was checked:
-    // then the old file goes back under its name too.
-    if (backedUp && !p_.files.FileExists(current)) {
-        p_.files.RenameFile(backup, current);
-    }
 }
 
 void Form1::Command2_Click() {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
-#include "win32/error.h"
+#include "core/seams.h"
+#include "core/error.h"
 
 namespace tessaloom {
 
@@ -52,7 +52,6 @@ private:
     void Form_Load();
     void ApplyTheme();
     void LaunchTargetAndClose();
-    void ApplyOne(const std::wstring& name);
     template <typename Handler>
     void Boundary(Handler handler);
     template <typename Handler>

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "core/text.h"
 #include "win32/handles.h"
 #include "win32/win32_error.h"
 #include "win32/win32_text.h"
@@ -17,8 +18,6 @@ namespace {
 constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kCopyChunk = 1 << 20;
 constexpr LONGLONG kLargestReadableFile = 64LL << 20;
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Keeps the system from asking the user to insert a disk while a path on a
 // missing or empty drive is looked at; the failure comes back as an error code.
@@ -36,18 +35,6 @@ private:
 bool IsFolder(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The folder part of a path with its final separator ("C:\a\" of "C:\a\b"),
-// or the empty string for a bare name.
-std::wstring FolderPart(const std::wstring& path) {
-    const std::size_t cut = path.find_last_of(L"\\/:");
-    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
-}
-
-std::wstring NamePart(const std::wstring& path) {
-    const std::size_t cut = path.find_last_of(L"\\/:");
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
 
 // Eight hex digits that differ between calls and between processes.
@@ -71,7 +58,7 @@ std::wstring UniqueSuffix() {
 class TemporaryFile {
 public:
     explicit TemporaryFile(const std::wstring& destination) {
-        const std::wstring stem = FolderPart(destination) + NamePart(destination) + L".";
+        const std::wstring stem = destination + L".";
         for (int attempt = 0;; ++attempt) {
             std::wstring path = stem + UniqueSuffix() + L".tmp";
             file_.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

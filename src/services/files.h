@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/platform.h"
+#include "core/seams.h"
 
 namespace tessaloom::Module1 {
 

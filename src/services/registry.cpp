@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "win32/error.h"
+#include "core/error.h"
 #include "win32/handles.h"
 
 namespace tessaloom::Module1 {
@@ -32,7 +32,7 @@ std::int32_t AsNumber(const RegistryData& data) {
     } catch (const std::logic_error&) {
         // not a number: reported below
     }
-    throw RuntimeError(13, L"Type mismatch");
+    throw RuntimeError(kErrTypeMismatch, L"Type mismatch");
 }
 
 }  // namespace

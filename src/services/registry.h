@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "app/platform.h"
+#include "core/seams.h"
 
 namespace tessaloom::Module1 {
 

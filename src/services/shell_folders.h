@@ -1,7 +1,7 @@
 #pragma once
 // Shell folders and window text through the wide shell and window APIs.
 
-#include "app/platform.h"
+#include "core/seams.h"
 
 namespace tessaloom {
 

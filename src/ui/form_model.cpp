@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "win32/error.h"
+#include "core/error.h"
 
 namespace tessaloom::ui {
 namespace {

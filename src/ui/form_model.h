@@ -11,16 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/platform.h"
+#include "core/seams.h"
 #include "ui/layout.h"
 
 namespace tessaloom::ui {
-
-// Run-time error numbers raised for controls, besides kErrControlArrayElement.
-inline constexpr std::int32_t kErrObjectNotAnArray = 343;
-inline constexpr std::int32_t kErrInvalidPropertyValue = 380;
-inline constexpr std::int32_t kErrNotSupported = 438;
-inline constexpr std::int32_t kErrControlNotFound = 730;
 
 // The size of a line of text, in twips.
 struct TextExtent {

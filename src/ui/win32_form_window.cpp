@@ -117,7 +117,7 @@ void Win32FormWindow::AddListLine(const std::wstring& line) {
     if (HWND list = ListWindow(); list != nullptr) {
         const LRESULT added = SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
         if (added == LB_ERR || added == LB_ERRSPACE) {
-            throw RuntimeError(7, L"Out of memory");
+            throw RuntimeError(kErrOutOfMemory, L"Out of memory");
         }
     }
     model_.AddListLine(line);

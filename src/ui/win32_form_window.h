@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/platform.h"
+#include "core/seams.h"
 #include "ui/form_model.h"
 #include "ui/win32_paint.h"
 #include "win32/handles.h"

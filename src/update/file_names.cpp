@@ -4,10 +4,10 @@
 #include <array>
 #include <cwctype>
 
+#include "core/text.h"
+
 namespace tessaloom {
 namespace {
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices, with or without an extension.
 bool IsReservedDeviceName(std::wstring_view component) {
@@ -50,14 +50,8 @@ bool IsPlainRelativeName(std::wstring_view name) {
     return true;
 }
 
-std::wstring_view FolderPart(std::wstring_view name) {
-    const auto last = name.find_last_of(L"\\/");
-    return last == std::wstring_view::npos ? std::wstring_view() : name.substr(0, last);
-}
-
 std::wstring BackupName(std::wstring_view name) {
-    const auto last = name.find_last_of(L"\\/");
-    const std::size_t at = last == std::wstring_view::npos ? 0 : last + 1;
+    const std::size_t at = NameStart(name);
     return std::wstring(name.substr(0, at)) + L"OLD" + std::wstring(name.substr(at));
 }
 

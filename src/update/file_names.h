@@ -14,7 +14,4 @@ bool IsPlainRelativeName(std::wstring_view name);
 // The backup name of a relative name: "OLD" before its last component.
 std::wstring BackupName(std::wstring_view name);
 
-// The folder part of a relative name ("" when it has none).
-std::wstring_view FolderPart(std::wstring_view name);
-
 }  // namespace tessaloom

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "win32/error.h"
+#include "core/error.h"
 
 namespace tessaloom {
 

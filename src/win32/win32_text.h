@@ -1,5 +1,5 @@
 #pragma once
-// Conversions between the program's UTF-16 strings and byte text, only at the boundary.
+// Byte text to the program's UTF-16 strings, only at the boundary.
 
 #include <windows.h>
 
@@ -9,6 +9,5 @@
 namespace tessaloom {
 
 std::wstring ToWide(std::string_view bytes, UINT codePage);
-std::string ToBytes(std::wstring_view text, UINT codePage);
 
 }  // namespace tessaloom

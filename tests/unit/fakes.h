@@ -2,6 +2,8 @@
 // In-memory stand-ins for the machine, recording what the update flow does in
 // one journal so tests can check both effects and their order.
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -13,6 +15,16 @@
 namespace tessaloom::test {
 
 using Journal = std::vector<std::wstring>;
+
+// The number of the run-time error an action raises, or 0 when it raises none.
+inline std::int32_t ErrorNumber(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RuntimeError& error) {
+        return error.Number();
+    }
+    return 0;
+}
 
 inline std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
@@ -163,7 +175,7 @@ public:
     float Width(ControlRef c) override { return model.Width(c); }
     void SetLeft(ControlRef c, float twips) override { model.SetLeft(c, twips); }
     void SetWidth(ControlRef c, float twips) override {
-        if (c.name == L"ShapeprogressU") {
+        if (c.name == kFill.name) {
             fillWidths.push_back(twips);
         }
         model.SetWidth(c, twips);

@@ -4,27 +4,17 @@
 
 #include <limits>
 
-#include "win32/error.h"
+#include "core/error.h"
+#include "fakes.h"
 
 namespace tessaloom::ui {
 namespace {
 
+using test::ErrorNumber;
+
 // 90 twips a character (6 px at 96 DPI), 210 twips high, whatever the font.
 TextExtent FakeMeasure(const ControlRow&, std::wstring_view text) {
     return {90.0F * static_cast<float>(text.size()), 210.0F};
-}
-
-constexpr ControlRef kFill{L"ShapeprogressU", 0};
-constexpr ControlRef kCap{L"Image13"};
-constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
-
-std::int32_t ErrorNumber(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        return error.Number();
-    }
-    return 0;
 }
 
 class FormModelTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "fakes.h"
 #include "harness.h"
 #include "services/files.h"
 #include "win32/handles.h"
@@ -281,30 +282,12 @@ struct InertDialogs final : Dialogs {
 struct InertRegistry final : Registry {
     void RegisterOpenCommand(const std::wstring&, const std::wstring&) override {}
 };
-struct InertView final : FormView {
-    std::uintptr_t Handle() override { return 0; }
-    void SetBackColor(ControlRef, std::uint32_t) override {}
-    void SetBorderColor(ControlRef, std::uint32_t) override {}
-    void ClearList() override {}
-    void AddListLine(const std::wstring&) override {}
-    int ListCount() override { return 0; }
-    float Left(ControlRef) override { return 0; }
-    float Width(ControlRef) override { return 0; }
-    void SetLeft(ControlRef, float) override {}
-    void SetWidth(ControlRef, float) override {}
-    void SetVisible(ControlRef, bool) override {}
-    void SetCaption(ControlRef, const std::wstring&) override {}
-    void Show() override {}
-    void Refresh() override {}
-    void Unload() override {}
-};
-
 TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     Win32Files files;
     InertProcess process(dir_);
     InertDialogs dialogs;
     InertRegistry registry;
-    InertView view;
+    test::RecordingView view;
     Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr});
     std::vector<std::wstring> names{L"stale"};
     std::wstring network = L"kept";

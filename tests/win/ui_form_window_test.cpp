@@ -13,24 +13,24 @@
 #include <string>
 #include <vector>
 
+#include "fakes.h"
 #include "harness.h"
 #include "ui/layout.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_form_window.h"
-#include "win32/error.h"
+#include "core/error.h"
 #include "win32/handles.h"
 
 namespace tessaloom {
 namespace {
+
+using test::ErrorNumber;
 
 using test::FindChild;
 using test::WindowText;
 
 constexpr COLORREF kLight = RGB(194, 215, 225);
 constexpr COLORREF kMedium = RGB(127, 172, 193);
-constexpr ControlRef kFill{L"ShapeprogressU", 0};
-constexpr ControlRef kCap{L"Image13"};
-constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
 // Where the fill's picture starts in the client area: the panel at (3, 144)
 // plus the fill at (237, 183) inside it.
 constexpr POINT kFillOrigin{240, 327};
@@ -159,15 +159,6 @@ void ExpectRect(const RECT& r, int left, int top, int width, int height) {
     EXPECT_EQ(r.top, top);
     EXPECT_EQ(r.right - r.left, width);
     EXPECT_EQ(r.bottom - r.top, height);
-}
-
-int ErrorNumber(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RuntimeError& error) {
-        return error.Number();
-    }
-    return 0;
 }
 
 class FormWindowTest : public ::testing::Test {

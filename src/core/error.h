@@ -20,11 +20,25 @@ private:
     std::wstring description_;
 };
 
-// Run-time error numbers the program raises itself.
+// Run-time error numbers the program raises itself (system errors keep the
+// system's own code).
+inline constexpr std::int32_t kErrOutOfMemory = 7;
 inline constexpr std::int32_t kErrSubscriptOutOfRange = 9;
+inline constexpr std::int32_t kErrTypeMismatch = 13;
+inline constexpr std::int32_t kErrInternal = 51;
 inline constexpr std::int32_t kErrControlArrayElement = 340;
+inline constexpr std::int32_t kErrObjectNotAnArray = 343;
+inline constexpr std::int32_t kErrInvalidPropertyValue = 380;
+inline constexpr std::int32_t kErrNotSupported = 438;
+inline constexpr std::int32_t kErrControlNotFound = 730;
 
 // The text of the standard run-time error box for an error.
 std::wstring RuntimeErrorText(const RuntimeError& error);
+
+// The exception being handled as a run-time error: its own number for a
+// RuntimeError, "Out of memory" and "Subscript out of range" for their
+// standard counterparts, "Internal error" for anything else. Call only
+// inside a catch block.
+RuntimeError CurrentError();
 
 }  // namespace tessaloom

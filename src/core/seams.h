@@ -11,9 +11,10 @@
 #include <string_view>
 #include <utility>
 
-#include "update/update_list.h"
-
 namespace tessaloom {
+
+// Turns bytes of the system's ANSI code page into text.
+using AnsiDecoder = std::function<std::wstring(std::string_view)>;
 
 // Files in the update folder and the application folder.
 class Files {
@@ -91,6 +92,14 @@ struct ControlRef {
     std::wstring_view name;
     int index = -1;  // -1: not an element of an indexed group
 };
+
+// The controls the update flow drives.
+inline constexpr ControlRef kWindow{L"Form1"};
+inline constexpr ControlRef kList{L"List_up"};
+inline constexpr ControlRef kFill{L"ShapeprogressU", 0};
+inline constexpr ControlRef kTrack{L"ShapeprogressWu"};
+inline constexpr ControlRef kCap{L"Image13"};
+inline constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
 
 // What the window offers the update flow. Until Show() the window may exist
 // only as data: the no-update path never creates a real window.

@@ -1,7 +1,7 @@
 #pragma once
 // The running process and the programs it starts, on Win32.
 
-#include "app/platform.h"
+#include "core/seams.h"
 
 namespace tessaloom {
 

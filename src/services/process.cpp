@@ -1,10 +1,10 @@
-#include "app/win32_process.h"
+#include "services/process.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "app/command_line.h"
+#include "core/text.h"
 #include "win32/handles.h"
 #include "win32/win32_error.h"
 

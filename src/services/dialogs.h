@@ -1,7 +1,7 @@
 #pragma once
 // Modal message boxes, owned by the window when it exists.
 
-#include "app/platform.h"
+#include "core/seams.h"
 
 namespace tessaloom {
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "app/form1.h"
-#include "app/win32_dialogs.h"
-#include "app/win32_process.h"
+#include "services/dialogs.h"
+#include "services/process.h"
 #include "services/files.h"
 #include "services/registry.h"
 #include "services/shell_folders.h"

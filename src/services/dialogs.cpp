@@ -1,4 +1,4 @@
-#include "app/win32_dialogs.h"
+#include "services/dialogs.h"
 
 #include <windows.h>
 
