@@ -16,7 +16,8 @@ struct UpdateList {
 };
 
 // The fields of an update list. An empty input is no list at all (nullopt).
-// Text is decoded with `decodeAnsi`, or as UTF-8 after a UTF-8 byte-order mark.
+// Text is decoded with `decodeAnsi`, or as UTF-8 after a UTF-8 byte-order mark,
+// or as UTF-16 after a UTF-16 byte-order mark of either byte order.
 std::optional<UpdateList> ParseUpdateList(std::string_view bytes, const AnsiDecoder& decodeAnsi);
 
 }  // namespace tessaloom

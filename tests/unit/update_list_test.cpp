@@ -158,5 +158,60 @@ TEST(ParseUpdateList, MalformedUtf8BecomesReplacementCharacters) {
     EXPECT_THAT(list.names, ElementsAre(L"a\uFFFDb", L"\uFFFD\uFFFD", L"\uFFFD\uFFFD\uFFFD", L"c\uFFFD"));
 }
 
+// `units` as UTF-16 bytes with a byte-order mark in front.
+std::string Utf16(std::u16string_view units, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+// The network path then the names; nothing at all for no list.
+std::vector<std::wstring> Fields(const std::optional<UpdateList>& list) {
+    std::vector<std::wstring> fields;
+    if (list) {
+        fields.push_back(list->networkPath);
+        fields.insert(fields.end(), list->names.begin(), list->names.end());
+    }
+    return fields;
+}
+
+TEST(ParseUpdateList, Utf16ListsReadLikeTheirAnsiTwins) {
+    using namespace std::string_view_literals;
+    for (const std::string_view ansi : {
+             ""sv,
+             "\\\\server\\share\r\nTessaloom.exe\r\n\xE9t\xE9.dll\r\n"sv,
+             "  net , \"a, b.dll\",\t c.dll ,\"\",,\"q\"x,\"open\r\nlast,  "sv,
+             "net\n\ra\r\rb\nc,\r\n\r\n"sv,
+             "net\r\na\0b\r\n\0"sv,
+         }) {
+        std::u16string units;  // for these letters code page 1252 and UTF-16 agree
+        for (const char c : ansi) {
+            units.push_back(static_cast<unsigned char>(c));
+        }
+        const std::vector<std::wstring> expected = Fields(ParseUpdateList(ansi, Latin1));
+        for (const bool bigEndian : {false, true}) {
+            EXPECT_EQ(Fields(ParseUpdateList(Utf16(units, bigEndian), Latin1)), expected)
+                << ::testing::PrintToString(std::string(ansi)) << (bigEndian ? " big-endian" : " little-endian");
+        }
+    }
+}
+
+TEST(ParseUpdateList, MalformedUtf16BecomesReplacementCharacters) {
+    // A high surrogate cut off by a comma, a lone low one, a reversed pair, a
+    // proper pair (U+1F600, as in UTF-8), and a last byte with no partner.
+    const std::wstring pair = Parse("\xEF\xBB\xBF\xF0\x9F\x98\x80").networkPath;
+    const std::u16string_view units =
+        u"net,a\xD800,\xDC00"
+        u"b,\xDC00\xD800,\xD83D\xDE00,z";
+    for (const bool bigEndian : {false, true}) {
+        EXPECT_THAT(Fields(ParseUpdateList(Utf16(units, bigEndian) + "\x01", Latin1)),
+                    ElementsAre(L"net", L"a\uFFFD", L"\uFFFDb", L"\uFFFD\uFFFD", pair, L"z\uFFFD"));
+    }
+}
+
 }  // namespace
 }  // namespace tessaloom
