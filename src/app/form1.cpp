@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "app/command_line.h"
-#include "update/apply.h"
+#include "update/transaction.h"
 #include "update/file_names.h"
 #include "update/progress.h"
 #include "update/update_list.h"
@@ -50,8 +50,9 @@ void Form1::Load() {
 }
 
 void Form1::Form_Load() {
-    ApplyTheme();
     const std::wstring app = p_.process.ApplicationFolder();
+    FinishInterruptedUpdate(app);
+    ApplyTheme();
     const std::wstring exe = p_.process.ExecutableName();
     p_.registry.RegisterOpenCommand(Join(app, exe), Join(app, exe) + L".EXE");
     TraiteCommande();
@@ -61,6 +62,20 @@ void Form1::Form_Load() {
         return;
     }
     CheckforUpdates();
+}
+
+// An update that a crash cut short is finished or undone before anything
+// else runs. Where this user cannot write the application folder, or another
+// updater is at work in it, it waits for the next walk, which does it first.
+void Form1::FinishInterruptedUpdate(const std::wstring& app) {
+    if (!p_.files.Facts(Join(app, kJournalName)).exists || !p_.process.ClaimApplicationFolder()) {
+        return;
+    }
+    try {
+        RecoverInterruptedUpdate(p_.files, app, false);
+    } catch (const RuntimeError&) {
+        // Left for the next walk.
+    }
 }
 
 void Form1::ApplyTheme() {
@@ -132,8 +147,17 @@ void Form1::CheckforUpdates() {
     p_.view.SetWidth(kFill, 0);
     p_.view.ClearList();
     std::vector<std::wstring> names;
-    if (!LoadFilesUpdates(projects + L"Update\\TessaloomUpdate.txt", names, UpdatePath)) {
+    // Without a real Documents folder the path would name a folder relative
+    // to wherever we stand, which anyone may have made: no list then.
+    if (!IsAbsolutePath(documents) || !p_.files.Facts(documents).folder ||
+        !LoadFilesUpdates(projects + L"Update\\TessaloomUpdate.txt", names, UpdatePath)) {
         LaunchTargetAndClose();
+        return;
+    }
+    // One updater at a time walks an application folder.
+    if (!p_.process.ClaimApplicationFolder()) {
+        p_.process.ActivateOtherInstance();
+        loaded_ = false;
         return;
     }
     UpdatePath = projects + L"Update";
@@ -151,20 +175,23 @@ void Form1::Command1_Click() {
     Click([this] { CheckforUpdatesOk(); });
 }
 
+// Stages every pending file, moving the bar per position, then commits them
+// all at once: a failure anywhere puts every file back before it is reported.
 void Form1::CheckforUpdatesOk() {
     p_.view.SetWidth(kFill, 0);
     const int count = p_.view.ListCount();
+    const std::wstring app = p_.process.ApplicationFolder();
+    UpdateTransaction update(p_.files, app, UpdatePath);
+    update.Plan({PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles))});
     bool applied = false;
     for (int position = 1; position <= count; ++position) {
         const std::wstring& name = PendingFiles.at(static_cast<std::size_t>(position) - 1);
-        if (!p_.files.FileExists(Join(UpdatePath, name))) {
-            continue;  // vanished since discovery
+        if (!update.Stage(static_cast<std::size_t>(position) - 1, [this] { p_.view.Refresh(); })) {
+            continue;  // absent, or vanished since discovery
         }
-        p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+        p_.files.SetCurrentFolder(app);
         applied = true;
         p_.view.Show();
-        ApplyUpdateFile(p_.files, p_.process.ApplicationFolder(), UpdatePath, name, [this] { p_.view.Refresh(); });
-        p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
 
         const float fill = FillWidth(position, p_.view.Width(kTrack), static_cast<int>(PendingFiles.size()));
         p_.view.SetWidth(kFill, fill);
@@ -177,6 +204,7 @@ void Form1::CheckforUpdatesOk() {
         p_.view.SetCaption(kFileLabel, name);
         p_.view.Refresh();
     }
+    update.Commit();
     if (applied) {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }

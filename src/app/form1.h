@@ -50,6 +50,7 @@ public:
 
 private:
     void Form_Load();
+    void FinishInterruptedUpdate(const std::wstring& app);
     void ApplyTheme();
     void LaunchTargetAndClose();
     template <typename Handler>

@@ -20,12 +20,20 @@ private:
     std::wstring description_;
 };
 
+// System error codes the program looks at.
+inline constexpr std::int32_t kErrFileNotFound = 2;
+inline constexpr std::int32_t kErrAccessDenied = 5;
+inline constexpr std::int32_t kErrSharingViolation = 32;
+inline constexpr std::int32_t kErrLockViolation = 33;
+inline constexpr std::int32_t kErrAlreadyExists = 183;
+
 // Run-time error numbers the program raises itself (system errors keep the
 // system's own code).
 inline constexpr std::int32_t kErrOutOfMemory = 7;
 inline constexpr std::int32_t kErrSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kErrTypeMismatch = 13;
 inline constexpr std::int32_t kErrInternal = 51;
+inline constexpr std::int32_t kErrPathFileAccess = 75;
 inline constexpr std::int32_t kErrControlArrayElement = 340;
 inline constexpr std::int32_t kErrObjectNotAnArray = 343;
 inline constexpr std::int32_t kErrInvalidPropertyValue = 380;

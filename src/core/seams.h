@@ -16,6 +16,16 @@ namespace tessaloom {
 // Turns bytes of the system's ANSI code page into text.
 using AnsiDecoder = std::function<std::wstring(std::string_view)>;
 
+// What one path names, without patterns.
+struct FileFacts {
+    bool exists = false;          // a file or a folder is there
+    bool folder = false;
+    bool hiddenOrSystem = false;  // not an ordinary file to the existence test
+    bool readOnly = false;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;  // last write time, in the file system's units
+};
+
 // Files in the update folder and the application folder.
 class Files {
 public:
@@ -24,20 +34,35 @@ public:
     // not a system file). The last component is a pattern; a path ending in
     // a backslash matches any entry of that folder. Never throws.
     virtual bool FileExists(const std::wstring& path) = 0;
-    // Moves an existing current file aside to backup, replacing an earlier backup.
-    virtual void BackupFile(const std::wstring& current, const std::wstring& backup) = 0;
-    // Copies source over destination when source exists; the destination is
-    // replaced in one step, so an interrupted copy leaves it as it was.
-    // `progress` is called now and then while a large file is copied.
-    virtual void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
-                                const std::function<void()>& progress) = 0;
+    // What is at a path; nothing there when it cannot be looked at. Never throws.
+    virtual FileFacts Facts(const std::wstring& path) = 0;
+    // True when two files hold the same bytes.
+    virtual bool SameContent(const std::wstring& first, const std::wstring& second) = 0;
+    // Copies a file to `to`, created or overwritten, with the source's
+    // modification time; not yet flushed. `progress` is called now and then
+    // while a large file is copied. A source that is not there throws
+    // kErrFileNotFound.
+    virtual void Copy(const std::wstring& source, const std::wstring& to,
+                          const std::function<void()>& progress) = 0;
+    // Writes a file's content through to the disk.
+    virtual void Flush(const std::wstring& path) = 0;
     // Gives a file the name of another one that does not exist.
     virtual void RenameFile(const std::wstring& from, const std::wstring& to) = 0;
+    // Removes a file whatever its attributes; a file that is not there is fine.
+    virtual void Remove(const std::wstring& path) = 0;
+    // Clears the hidden, system and read-only attributes.
+    virtual void MakeOrdinary(const std::wstring& path) = 0;
+    // Writes a whole file, created or overwritten, through to the disk.
+    virtual void WriteWholeFile(const std::wstring& path, std::string_view bytes) = 0;
+    // Overwrites bytes of an existing file at an offset, through to the disk.
+    virtual void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) = 0;
     // Creates a folder and any missing parents.
     virtual void CreateFolders(const std::wstring& folder) = 0;
     // The whole content of a file, or nothing when it cannot be opened or read.
     virtual std::optional<std::string> ReadWholeFile(const std::wstring& path) = 0;
     virtual void SetCurrentFolder(const std::wstring& folder) = 0;
+    // Waits before an operation is tried again.
+    virtual void Pause(int milliseconds) = 0;
 };
 
 // The running process and the programs it starts.
@@ -54,6 +79,11 @@ public:
     virtual std::wstring ProductName() = 0;
     // Starts a command line, its window shown normally with the focus; does not wait.
     virtual void Start(const std::wstring& commandLine) = 0;
+    // Claims the application folder for this run of the updater, for as long
+    // as it runs: false when another one holds it.
+    virtual bool ClaimApplicationFolder() = 0;
+    // Brings the window of the updater that holds the claim to the front.
+    virtual void ActivateOtherInstance() = 0;
 };
 
 // Modal message boxes.

@@ -14,6 +14,19 @@ std::wstring_view TrimSpaces(std::wstring_view text);
 // up to a space or tab.
 std::wstring_view AfterProgramName(std::wstring_view fullCommandLine);
 
+// The replacement character that stands for text that cannot be decoded.
+inline constexpr char32_t kReplacement = 0xFFFD;
+
+// Appends a code point as UTF-16 (where wchar_t has 16 bits) or UTF-32.
+void AppendCodePoint(std::wstring& text, char32_t code);
+
+// Strict UTF-8 to text: overlong forms, surrogates and values above U+10FFFF
+// are malformed; each maximal malformed part becomes one U+FFFD.
+std::wstring DecodeUtf8(std::string_view bytes);
+
+// Text to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string EncodeUtf8(std::wstring_view text);
+
 inline bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Where the last component of a path starts: after its last separator or
@@ -26,6 +39,12 @@ inline std::wstring_view NamePart(std::wstring_view path) { return path.substr(N
 // The folder part of a path without its final separator ("C:\a" of "C:\a\b"),
 // or the empty string for a bare name.
 std::wstring_view FolderPart(std::wstring_view path);
+
+// A path from a drive's root ("C:\\...") or a UNC path ("\\\\server\\share...").
+inline bool IsAbsolutePath(std::wstring_view path) {
+    return (path.size() >= 3 && path[1] == L':' && IsSeparator(path[2])) ||
+           (path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]));
+}
 
 // A folder and a name joined by one backslash, whatever the parts end with.
 inline std::wstring Join(std::wstring_view folder, std::wstring_view name) {

@@ -53,6 +53,12 @@ std::wstring UniqueSuffix() {
     return text;
 }
 
+void FlushOrThrow(HANDLE file) {
+    if (!FlushFileBuffers(file)) {
+        throw LastError();
+    }
+}
+
 // The new content of a file while it is written: "<name>.<hex>.tmp" beside the
 // destination, removed again unless it has been moved over the destination.
 class TemporaryFile {
@@ -86,9 +92,7 @@ public:
 
     // Flushes and closes the file and moves it over the destination in one step.
     void Replace(const std::wstring& destination) {
-        if (!FlushFileBuffers(file_.Get())) {
-            throw LastError();
-        }
+        FlushOrThrow(file_.Get());
         file_.Reset();
         if (!MoveFileExW(path_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             throw LastError();
@@ -112,6 +116,40 @@ void WriteAll(HANDLE file, const char* data, DWORD size) {
         }
         data += written;
         size -= written;
+    }
+}
+
+UniqueFile OpenToRead(const std::wstring& path) {
+    // Others may read the file meanwhile, but not change it.
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        throw SystemError(error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
+    }
+    return file;
+}
+
+// Copies what is left of `input` to `output`, then gives the output the
+// input's modification time.
+void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
+    std::vector<char> buffer(kCopyChunk);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(input, buffer.data(), kCopyChunk, &read, nullptr)) {
+            throw LastError();
+        }
+        if (read == 0) {
+            break;
+        }
+        WriteAll(output, buffer.data(), read);
+        if (progress) {
+            progress();
+        }
+    }
+    FILETIME modified{};
+    if (!GetFileTime(input, nullptr, nullptr, &modified) || !SetFileTime(output, nullptr, nullptr, &modified)) {
+        throw LastError();
     }
 }
 
@@ -168,12 +206,7 @@ void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
     if (!FileExists(source)) {
         return;
     }
-    // Others may read the source meanwhile, but not change it.
-    UniqueFile input(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!input) {
-        throw LastError();
-    }
+    UniqueFile input = OpenToRead(source);
     // A read-only file is not replaced, hidden or not: the move would fail on
     // Windows anyway, and refusing before anything is written keeps the
     // outcome the same everywhere. A folder is never replaced.
@@ -181,32 +214,113 @@ void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         throw SystemError(ERROR_ACCESS_DENIED);
     }
-
     TemporaryFile output(destination);
-    std::vector<char> buffer(kCopyChunk);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(input.Get(), buffer.data(), kCopyChunk, &read, nullptr)) {
-            throw LastError();
-        }
-        if (read == 0) {
-            break;
-        }
-        WriteAll(output.Handle(), buffer.data(), read);
-        if (progress) {
-            progress();
-        }
-    }
-    FILETIME modified{};
-    if (!GetFileTime(input.Get(), nullptr, nullptr, &modified) ||
-        !SetFileTime(output.Handle(), nullptr, nullptr, &modified)) {
-        throw LastError();
-    }
+    CopyContent(input.Get(), output.Handle(), progress);
     input.Reset();
     output.Replace(destination);
 }
 
 }  // namespace Module1
+
+FileFacts Win32Files::Facts(const std::wstring& path) {
+    QuietCriticalErrors quiet;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return {};
+    }
+    return {.exists = true,
+            .folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            .hiddenOrSystem = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
+            .readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0,
+            .size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+            .modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                        data.ftLastWriteTime.dwLowDateTime};
+}
+
+bool Win32Files::SameContent(const std::wstring& first, const std::wstring& second) {
+    UniqueFile a = OpenToRead(first);
+    UniqueFile b = OpenToRead(second);
+    std::vector<char> left(kCopyChunk);
+    std::vector<char> right(kCopyChunk);
+    for (;;) {
+        DWORD readLeft = 0;
+        DWORD readRight = 0;
+        if (!ReadFile(a.Get(), left.data(), kCopyChunk, &readLeft, nullptr) ||
+            !ReadFile(b.Get(), right.data(), kCopyChunk, &readRight, nullptr)) {
+            throw LastError();
+        }
+        if (readLeft != readRight || !std::equal(left.begin(), left.begin() + readLeft, right.begin())) {
+            return false;
+        }
+        if (readLeft == 0) {
+            return true;
+        }
+    }
+}
+
+void Win32Files::Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) {
+    UniqueFile input = OpenToRead(source);
+    UniqueFile output(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!output) {
+        throw LastError();
+    }
+    CopyContent(input.Get(), output.Get(), progress);
+}
+
+void Win32Files::Flush(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        throw LastError();
+    }
+    FlushOrThrow(file.Get());
+}
+
+void Win32Files::Remove(const std::wstring& path) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // a read-only file cannot be deleted
+    if (!DeleteFileW(path.c_str())) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            throw SystemError(error);
+        }
+    }
+}
+
+void Win32Files::MakeOrdinary(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    constexpr DWORD kExtra = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        throw LastError();
+    }
+    if ((attributes & kExtra) != 0 && !SetFileAttributesW(path.c_str(), attributes & ~kExtra)) {
+        throw LastError();
+    }
+}
+
+void Win32Files::WriteWholeFile(const std::wstring& path, std::string_view bytes) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw LastError();
+    }
+    WriteAll(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+    FlushOrThrow(file.Get());
+}
+
+void Win32Files::WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        throw LastError();
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) {
+        throw LastError();
+    }
+    WriteAll(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()));
+    FlushOrThrow(file.Get());
+}
+
+void Win32Files::Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {

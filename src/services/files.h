@@ -30,13 +30,15 @@ namespace tessaloom {
 class Win32Files final : public Files {
 public:
     bool FileExists(const std::wstring& path) override { return Module1::FileExists(path); }
-    void BackupFile(const std::wstring& current, const std::wstring& backup) override {
-        Module1::BackupFile(current, backup);
-    }
-    void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
-                        const std::function<void()>& progress) override {
-        Module1::CopyUpdateFile(source, destination, progress);
-    }
+    FileFacts Facts(const std::wstring& path) override;
+    bool SameContent(const std::wstring& first, const std::wstring& second) override;
+    void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) override;
+    void Flush(const std::wstring& path) override;
+    void Remove(const std::wstring& path) override;
+    void MakeOrdinary(const std::wstring& path) override;
+    void WriteWholeFile(const std::wstring& path, std::string_view bytes) override;
+    void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) override;
+    void Pause(int milliseconds) override;
     void RenameFile(const std::wstring& from, const std::wstring& to) override;
     void CreateFolders(const std::wstring& folder) override;
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override;

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <vector>
 
 #include "core/text.h"
 #include "win32/handles.h"
+#include "win32/window_names.h"
 #include "win32/win32_error.h"
 
 namespace tessaloom {
@@ -81,6 +84,43 @@ void Win32Process::Start(const std::wstring& commandLine) {
     AllowSetForegroundWindow(started.dwProcessId);
     UniqueKernelHandle process(started.hProcess);
     UniqueKernelHandle thread(started.hThread);
+}
+
+// A mutex named after the application folder (in upper case, hashed, since
+// a name may not hold backslashes) in this session's namespace.
+bool Win32Process::ClaimApplicationFolder() {
+    if (claim_) {
+        return true;
+    }
+    std::wstring folder = ApplicationFolder();
+    CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+    std::uint64_t hash = 0xCBF29CE484222325ULL;  // FNV-1a
+    for (const wchar_t c : folder) {
+        hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001B3ULL;
+    }
+    wchar_t name[64];
+    std::swprintf(name, 64, L"Local\\TessaloomUpdate.%016llX", static_cast<unsigned long long>(hash));
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, name));
+    if (!mutex) {
+        return true;  // without a mutex nothing can tell; go on as before
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    claim_ = std::move(mutex);
+    return true;
+}
+
+void Win32Process::ActivateOtherInstance() {
+    // Another updater's window, not ours (we have none yet).
+    HWND window = FindWindowW(kFormWindowClass, nullptr);
+    if (window == nullptr) {
+        return;
+    }
+    if (IsIconic(window)) {
+        ShowWindow(window, SW_RESTORE);
+    }
+    SetForegroundWindow(window);
 }
 
 }  // namespace tessaloom

@@ -2,6 +2,7 @@
 // The running process and the programs it starts, on Win32.
 
 #include "core/seams.h"
+#include "win32/handles.h"
 
 namespace tessaloom {
 
@@ -12,10 +13,13 @@ public:
     std::wstring ExecutableName() override;
     std::wstring ProductName() override;
     void Start(const std::wstring& commandLine) override;
+    bool ClaimApplicationFolder() override;
+    void ActivateOtherInstance() override;
 
 private:
     std::wstring ModulePath();
     std::wstring modulePath_;  // asked once: it cannot change while we run
+    UniqueKernelHandle claim_;  // held until the process ends
 };
 
 // The full path of a module, however long.

@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "win32/win32_error.h"
+#include "win32/window_names.h"
 
 namespace tessaloom {
 namespace {
 
-constexpr wchar_t kFormClass[] = L"TessaloomUpdateForm";
+constexpr const wchar_t* kFormClass = kFormWindowClass;
 constexpr wchar_t kPanelClass[] = L"TessaloomUpdatePanel";
 // Fixed single border with title, system menu and close box; no sizing, no
 // minimize or maximize box.

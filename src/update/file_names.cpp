@@ -9,18 +9,23 @@
 namespace tessaloom {
 namespace {
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices, with or without an extension.
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 (also with the
+// superscript digits 1, 2 and 3) name devices, with or without an extension.
 bool IsReservedDeviceName(std::wstring_view component) {
-    const std::wstring_view stem = component.substr(0, component.find(L'.'));
-    std::wstring upper(stem);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
-    static constexpr std::array<std::wstring_view, 4> kPlain = {L"CON", L"PRN", L"AUX", L"NUL"};
-    if (std::find(kPlain.begin(), kPlain.end(), upper) != kPlain.end()) {
+    const std::wstring stem = FoldedName(component.substr(0, component.find(L'.')));
+    static constexpr std::array<std::wstring_view, 6> kPlain = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    if (std::find(kPlain.begin(), kPlain.end(), stem) != kPlain.end()) {
         return true;
     }
-    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) && upper[3] >= L'1' &&
-           upper[3] <= L'9';
+    const wchar_t digit = stem.size() == 4 ? stem[3] : L'\0';
+    return (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+           ((digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3');
+}
+
+bool IsWorkingFileName(std::wstring_view component) {
+    const std::wstring folded = FoldedName(component);
+    return folded == FoldedName(kJournalName) || folded.ends_with(FoldedName(kStagedSuffix)) ||
+           folded.ends_with(FoldedName(kAsideSuffix));
 }
 
 }  // namespace
@@ -42,12 +47,21 @@ bool IsPlainRelativeName(std::wstring_view name) {
         const std::wstring_view component = name.substr(start, static_cast<std::size_t>(end) - start);
         // Windows drops trailing dots and spaces, so "..." or "a. " would not mean what they say.
         if (component.empty() || component.back() == L'.' || component.back() == L' ' ||
-            IsReservedDeviceName(component)) {
+            IsReservedDeviceName(component) || IsWorkingFileName(component)) {
             return false;
         }
         start = static_cast<std::size_t>(end) + 1;
     }
     return true;
+}
+
+std::wstring FoldedName(std::wstring_view name) {
+    std::wstring folded;
+    folded.reserve(name.size());
+    for (const wchar_t c : name) {
+        folded.push_back(IsSeparator(c) ? L'\\' : static_cast<wchar_t>(std::towupper(c)));
+    }
+    return folded;
 }
 
 std::wstring BackupName(std::wstring_view name) {

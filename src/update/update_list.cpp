@@ -46,13 +46,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/text.h"
+
 namespace tessaloom {
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
-constexpr char32_t kReplacement = 0xFFFD;
 
 // `Unit` is char for ANSI and UTF-8, char16_t for UTF-16.
 template <typename Unit>
@@ -66,75 +67,6 @@ bool IsLineEnd(Unit c) {
 template <typename Unit>
 bool IsSeparator(Unit c) {
     return c == Unit{','} || IsLineEnd(c);
-}
-
-void AppendCodePoint(std::wstring& text, char32_t code) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            text.push_back(static_cast<wchar_t>(0xD800 + (code >> 10)));
-            text.push_back(static_cast<wchar_t>(0xDC00 + (code & 0x3FF)));
-            return;
-        }
-    }
-    text.push_back(static_cast<wchar_t>(code));
-}
-
-// Strict UTF-8: overlong forms, surrogates and values above U+10FFFF are
-// malformed; each maximal malformed part becomes one U+FFFD.
-std::wstring DecodeUtf8(std::string_view bytes) {
-    std::wstring text;
-    text.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<std::uint8_t>(bytes[i]);
-        if (lead < 0x80) {
-            text.push_back(static_cast<wchar_t>(lead));
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        char32_t code = 0;
-        std::uint8_t low = 0x80;  // allowed range of the second byte
-        std::uint8_t high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0F;
-            if (lead == 0xE0) {
-                low = 0xA0;  // no overlong forms
-            } else if (lead == 0xED) {
-                high = 0x9F;  // no surrogates
-            }
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07;
-            if (lead == 0xF0) {
-                low = 0x90;  // no overlong forms
-            } else if (lead == 0xF4) {
-                high = 0x8F;  // nothing above U+10FFFF
-            }
-        } else {
-            AppendCodePoint(text, kReplacement);
-            ++i;
-            continue;
-        }
-        std::size_t used = 1;
-        while (used < length && i + used < bytes.size()) {
-            const auto next = static_cast<std::uint8_t>(bytes[i + used]);
-            const bool fits = used == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
-            if (!fits) {
-                break;
-            }
-            code = (code << 6) | (next & 0x3F);
-            ++used;
-        }
-        AppendCodePoint(text, used == length ? code : kReplacement);
-        i += used;
-    }
-    return text;
 }
 
 // The code units of UTF-16 bytes in the given byte order; a lone last byte

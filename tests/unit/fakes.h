@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -31,16 +33,31 @@ inline std::wstring ParentOf(const std::wstring& path) { return path.substr(0, p
 struct FakeFile {
     std::string content;
     bool hidden = false;
+    bool readOnly = false;
+    std::uint64_t modified = 0;
 };
+
+// The process dying: every operation after it fails too, so nothing undoes.
+struct Crash {};
 
 class FakeFiles final : public Files {
 public:
     explicit FakeFiles(Journal& journal) : journal_(journal) {}
 
     std::map<std::wstring, FakeFile> files;
-    std::set<std::wstring> failingCopies;  // destinations whose copy fails
-    std::set<std::wstring> vanishing;      // sources that disappear when their copy begins
     std::wstring currentFolder;
+    // Faults: the n-th change (counted from 1) fails with `failNumber`, or
+    // the process dies there; paths held open by others fail with a sharing
+    // violation that many more times (-1: for good); sources that disappear
+    // when their copy begins.
+    int changes = 0;
+    int failAt = 0;
+    std::int32_t failNumber = 112;  // the disk is full
+    int crashAt = 0;
+    bool crashed = false;
+    std::map<std::wstring, int> locked;
+    std::set<std::wstring> vanishing;
+    std::vector<int> pauses;
 
     bool FileExists(const std::wstring& path) override {
         for (const auto& [name, file] : files) {
@@ -50,42 +67,93 @@ public:
         }
         return false;
     }
-    void BackupFile(const std::wstring& current, const std::wstring& backup) override {
-        journal_.push_back(L"backup " + current);
-        if (!FileExists(current)) {
-            return;
+    FileFacts Facts(const std::wstring& path) override {
+        if (crashed) {
+            throw Crash{};
         }
-        files.erase(backup);
-        files[backup] = files.at(current);
-        files.erase(current);
+        if (const auto found = files.find(path); found != files.end()) {
+            const FakeFile& file = found->second;
+            return {.exists = true, .hiddenOrSystem = file.hidden, .readOnly = file.readOnly,
+                    .size = file.content.size(), .modified = file.modified};
+        }
+        const auto below = files.lower_bound(path + L"\\");
+        const bool folder = below != files.end() && below->first.starts_with(path + L"\\");
+        return {.exists = folder, .folder = folder};
     }
-    void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
-                        const std::function<void()>& progress) override {
-        journal_.push_back(L"copy " + destination);
-        if (vanishing.contains(source)) {
+    bool SameContent(const std::wstring& first, const std::wstring& second) override {
+        Touch(first);
+        return files.at(first).content == files.at(second).content;
+    }
+    void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) override {
+        Change(L"copy " + to, source);
+        if (vanishing.erase(source) != 0) {
             files.erase(source);
         }
-        if (failingCopies.contains(destination)) {
-            throw RuntimeError(32, L"The process cannot access the file because it is being used by another process.");
+        if (!files.contains(source)) {
+            throw RuntimeError(kErrFileNotFound, L"The system cannot find the file specified.");
         }
-        if (FileExists(source)) {
-            progress();
-            files[destination] = files.at(source);
-        }
+        progress();
+        files[to] = {.content = files.at(source).content, .modified = files.at(source).modified};
     }
+    void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
     void RenameFile(const std::wstring& from, const std::wstring& to) override {
-        journal_.push_back(L"rename " + from);
+        Change(L"rename " + from, from);
+        if (files.contains(to) || !files.contains(from)) {
+            throw RuntimeError(kErrAlreadyExists, L"Cannot create a file when that file already exists.");
+        }
         files[to] = files.at(from);
         files.erase(from);
     }
-    void CreateFolders(const std::wstring& folder) override { journal_.push_back(L"folder " + folder); }
+    void Remove(const std::wstring& path) override {
+        Change(L"remove " + path, path);
+        files.erase(path);
+    }
+    void MakeOrdinary(const std::wstring& path) override {
+        Change(L"ordinary " + path, path);
+        files.at(path).hidden = false;
+        files.at(path).readOnly = false;
+    }
+    void WriteWholeFile(const std::wstring& path, std::string_view bytes) override {
+        Change(L"write " + path, path);
+        files[path] = {std::string(bytes)};
+    }
+    void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) override {
+        Change(L"write " + path, path);
+        files.at(path).content.replace(offset, bytes.size(), bytes);
+    }
+    void CreateFolders(const std::wstring& folder) override { Change(L"folder " + folder, folder); }
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override {
         const auto found = files.find(path);
         return found == files.end() ? std::nullopt : std::optional(found->second.content);
     }
     void SetCurrentFolder(const std::wstring& folder) override { currentFolder = folder; }
+    void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
 
 private:
+    // Every operation on a path others hold open meets their lock.
+    void Touch(const std::wstring& path) {
+        if (crashed) {
+            throw Crash{};
+        }
+        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
+            --lock->second;
+            throw RuntimeError(kErrSharingViolation,
+                               L"The process cannot access the file because it is being used by another process.");
+        }
+    }
+    void Change(const std::wstring& what, const std::wstring& path) {
+        Touch(path);
+        ++changes;
+        if (changes == crashAt) {
+            crashed = true;
+            throw Crash{};
+        }
+        if (changes == failAt) {
+            throw RuntimeError(failNumber, L"There is not enough space on the disk.");
+        }
+        journal_.push_back(what);
+    }
+
     Journal& journal_;
 };
 
@@ -101,6 +169,9 @@ public:
     std::wstring ApplicationFolder() override { return L"C:\\App"; }
     std::wstring ExecutableName() override { return L"TessaloomUpdate"; }
     std::wstring ProductName() override { return L"UpdateTessaloom"; }
+    bool otherUpdaterRunning = false;
+    bool ClaimApplicationFolder() override { return !otherUpdaterRunning; }
+    void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }
     void Start(const std::wstring& line) override {
         if (!startable.contains(line)) {
             throw RuntimeError(2, L"The system cannot find the file specified.");

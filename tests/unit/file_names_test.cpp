@@ -35,6 +35,8 @@ TEST(IsPlainRelativeName, RefusesWhatCouldLeaveTheFolder) {
                                 L"NUL",
                                 L"con.txt",
                                 L"sub\\LPT1",
+                                L"CONIN$", L"conout$.txt", L"COM0", L"LPT\u00B9",
+                                L"TessaloomUpdate.journal", L"a.dll.TESSALOOM-NEW", L"sub\\OLDa.dll.tessaloom-old",
                                 L"name.",
                                 L"name ",
                                 L"a\tb"}) {

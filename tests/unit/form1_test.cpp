@@ -153,37 +153,6 @@ TEST(Applying, SkipsVanishedFilesAndReportsOnlyWhenSomethingWasApplied) {
     EXPECT_FALSE(none.form.Running());
 }
 
-TEST(Applying, AFailedCopyPutsTheOldFileBackAndStartsNothing) {
-    FakeMachine machine;
-    machine.List("path\r\none.dll\r\ntwo.dll\r\n");
-    machine.NewFile(L"one.dll", "new one");
-    machine.NewFile(L"two.dll", "new two");
-    machine.AppFile(L"two.dll", "current two");
-    machine.files.failingCopies.insert(L"C:\\App\\two.dll");
-    machine.form.Load();
-    machine.form.Command1_Click();
-
-    EXPECT_EQ(machine.App(L"one.dll"), "new one") << "earlier positions stay applied";
-    EXPECT_EQ(machine.App(L"two.dll"), "current two");
-    EXPECT_EQ(machine.App(L"OLDtwo.dll"), "<absent>");
-    EXPECT_THAT(machine.journal.back(), HasSubstr(L"error Setup: Run-time error '32'"));
-    EXPECT_THAT(machine.journal, ::testing::Not(::testing::Contains(HasSubstr(L"start"))));
-    EXPECT_FALSE(machine.form.Running());
-}
-
-TEST(Applying, ANewFileThatVanishesDuringItsCopyLeavesTheOldFileInPlace) {
-    FakeMachine machine;
-    machine.List("path\r\none.dll\r\n");
-    machine.NewFile(L"one.dll", "new");
-    machine.AppFile(L"one.dll", "current");
-    machine.files.vanishing.insert(std::wstring(FakeMachine::kUpdate) + L"\\one.dll");
-    machine.form.Load();
-    machine.form.Command1_Click();
-    EXPECT_EQ(machine.App(L"one.dll"), "current");
-    EXPECT_EQ(machine.App(L"OLDone.dll"), "<absent>");
-    EXPECT_EQ(machine.journal.back(), kStart);
-}
-
 TEST(Applying, ANameInASubfolderGoesToTheSameSubfolderWithItsBackupBesideIt) {
     FakeMachine machine;
     machine.List("path\r\nplugins\\x.dll\r\n");
