@@ -18,6 +18,8 @@
 namespace tessaloom {
 namespace {
 
+using test::ErrorNumber;
+
 using ::testing::ElementsAre;
 
 // Opens a file as another program would; share 0 locks it against everyone.
@@ -248,6 +250,48 @@ TEST_F(FilesTest, RenameFileGivesANameThatIsFree) {
     EXPECT_EQ(Read(L"a.dll"), "backup");
 }
 
+// The steps an update is made of, on the real file system: what a path is,
+// comparing, copying with the source's time, flushing, writing in place,
+// removing whatever the attributes, and a lock reported as a sharing violation.
+TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
+    Win32Files files;
+    WriteWith(L"new.dll", "new content", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"same.dll", "new content", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    WriteWith(L"other.dll", "new contenT", FILE_ATTRIBUTE_READONLY);
+    const FileFacts fresh = files.Facts(At(L"new.dll"));
+    EXPECT_TRUE(fresh.exists && !fresh.folder && !fresh.hiddenOrSystem && !fresh.readOnly);
+    EXPECT_EQ(fresh.size, 11U);
+    EXPECT_TRUE(files.Facts(At(L"same.dll")).hiddenOrSystem);
+    EXPECT_TRUE(files.Facts(At(L"other.dll")).readOnly);
+    EXPECT_TRUE(files.Facts(dir_).folder);
+    EXPECT_FALSE(files.Facts(At(L"missing")).exists);
+    EXPECT_FALSE(files.Facts(L"Q:\\nowhere\\x").exists);
+
+    EXPECT_TRUE(files.SameContent(At(L"new.dll"), At(L"same.dll")));
+    EXPECT_FALSE(files.SameContent(At(L"new.dll"), At(L"other.dll")));
+
+    files.Copy(At(L"new.dll"), At(L"staged"), {});
+    files.Copy(At(L"new.dll"), At(L"staged"), {});  // over what an earlier run left
+    files.Flush(At(L"staged"));
+    EXPECT_EQ(Read(L"staged"), "new content");
+    EXPECT_EQ(files.Facts(At(L"staged")).modified, fresh.modified);
+    EXPECT_EQ(ErrorNumber([&] { files.Copy(At(L"missing"), At(L"x"), {}); }), kErrFileNotFound);
+    {
+        UniqueFile locked = Hold(At(L"new.dll"), GENERIC_READ | GENERIC_WRITE, 0);
+        EXPECT_EQ(ErrorNumber([&] { files.Copy(At(L"new.dll"), At(L"y"), {}); }), kErrSharingViolation);
+    }
+
+    files.WriteWholeFile(At(L"journal"), "phase S");
+    files.WriteAt(At(L"journal"), 6, "C");
+    EXPECT_EQ(Read(L"journal"), "phase C");
+
+    files.MakeOrdinary(At(L"same.dll"));
+    EXPECT_EQ(test::Attributes(At(L"same.dll")) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0U);
+    files.Remove(At(L"other.dll"));
+    files.Remove(At(L"other.dll"));  // already gone: fine
+    EXPECT_THAT(Entries(), ElementsAre(L"journal", L"new.dll", L"same.dll", L"staged"));
+}
+
 TEST_F(FilesTest, ReadWholeFileReadsEveryByteUnlessTheFileIsLocked) {
     using namespace std::string_view_literals;
     Win32Files files;
@@ -273,6 +317,8 @@ struct InertProcess final : Process {
     std::wstring ExecutableName() override { return {}; }
     std::wstring ProductName() override { return {}; }
     void Start(const std::wstring&) override {}
+    bool ClaimApplicationFolder() override { return true; }
+    void ActivateOtherInstance() override {}
     std::wstring folder_;
 };
 struct InertDialogs final : Dialogs {
