@@ -223,6 +223,12 @@ struct FakeMachine {
         process.commandLine = std::move(commandLine);
         process.startable.insert(L"\"C:\\App\\Tessaloom Main.exe\"");
     }
+    // The same machine seen through another view: Form1 on the real window.
+    Platform PlatformFor(FormView& other) {
+        auto decode = [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); };
+        auto folder = [] { return std::make_unique<FakeSpecialFolder>(L"C:\\Docs"); };
+        return Platform{files, process, dialogs, registry, other, decode, folder};
+    }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {
         files.files[std::wstring(kUpdate) + L"\\" + name] = {std::move(content)};
