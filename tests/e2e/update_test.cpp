@@ -218,7 +218,9 @@ TEST(Registry, TheOpenCommandIsWrittenOnlyIntoAnExistingKey) {
     DWORD type = 0;
     EXPECT_EQ(RegQueryValueExW(created, L" ", nullptr, &type, reinterpret_cast<BYTE*>(value), &size), ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(std::wstring(value), sandbox.app + L"\\TessaloomUpdate.EXE %1");
+    const std::wstring command = sandbox.app + L"\\TessaloomUpdate.EXE %1";
+    EXPECT_EQ(std::wstring(value), command);
+    EXPECT_EQ(size, (command.size() + 1) * sizeof(wchar_t)) << "stored with its terminating NUL";
     size = sizeof value;
     RegQueryValueExW(created, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     EXPECT_EQ(std::wstring(value), L"kept");

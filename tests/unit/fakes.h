@@ -235,6 +235,14 @@ public:
         return ui::TextExtent{static_cast<float>(text.size()) * 90.0F, 210.0F};
     }};
     std::vector<float> fillWidths;
+    // The progress row as each repaint shows it.
+    struct Frame {
+        float fill = 0;
+        bool capShown = false;
+        float capRight = 0;
+        float fillRight = 0;
+    };
+    std::vector<Frame> frames;
 
     std::uintptr_t Handle() override { return model.Handle(); }
     void SetBackColor(ControlRef c, std::uint32_t colour) override { model.SetBackColor(c, colour); }
@@ -254,7 +262,11 @@ public:
     void SetVisible(ControlRef c, bool visible) override { model.SetVisible(c, visible); }
     void SetCaption(ControlRef c, const std::wstring& caption) override { model.SetCaption(c, caption); }
     void Show() override { model.Show(); }
-    void Refresh() override {}
+    void Refresh() override {
+        const ui::ControlState& fill = model.At(kFill);
+        const ui::ControlState& cap = model.At(kCap);
+        frames.push_back({fill.width, cap.visible, cap.left + cap.width, fill.left + fill.width});
+    }
     void Unload() override { model.Unload(); }
 };
 
@@ -281,6 +293,12 @@ struct FakeMachine {
     explicit FakeMachine(std::wstring commandLine = L" C:\\App\\Tessaloom Main.exe") {
         process.commandLine = std::move(commandLine);
         process.startable.insert(L"\"C:\\App\\Tessaloom Main.exe\"");
+    }
+    // The same machine seen through another view: Form1 on the real window.
+    Platform PlatformFor(FormView& other) {
+        auto decode = [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); };
+        auto folder = [] { return std::make_unique<FakeSpecialFolder>(L"C:\\Docs"); };
+        return Platform{files, process, dialogs, registry, other, decode, folder};
     }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {

@@ -16,18 +16,28 @@ using ::testing::IsEmpty;
 constexpr wchar_t kStart[] = L"start \"C:\\App\\Tessaloom Main.exe\"";
 
 TEST(Startup, ThemesAndRegistersEvenWithoutACommandLine) {
-    for (const wchar_t* line : {L"", L"    "}) {
-        FakeMachine machine(line);
-        machine.form.Load();
-        EXPECT_FALSE(machine.form.Running());
-        EXPECT_FALSE(machine.view.model.Shown());
-        EXPECT_THAT(machine.journal, IsEmpty()) << "nothing read, started or shown";
-        EXPECT_EQ(machine.form.clairid, 0x00E1D7C2U);
-        EXPECT_EQ(machine.view.model.At({L"Frame1_up"}).backColour, 0x00E1D7C2U);
-        EXPECT_EQ(machine.view.model.At({L"Shape1_up", 2}).borderColour, 0x00C1AC7FU);
-        ASSERT_EQ(machine.registry.calls.size(), 1U);
-        EXPECT_EQ(machine.registry.calls[0].first, L"C:\\App\\TessaloomUpdate");
-        EXPECT_EQ(machine.registry.calls[0].second, L"C:\\App\\TessaloomUpdate.EXE");
+    for (const bool listed : {false, true}) {
+        for (const wchar_t* line : {L"", L"    "}) {
+            FakeMachine machine(line);
+            if (listed) {
+                machine.List("path\r\none.dll\r\n");
+                machine.NewFile(L"one.dll", "new");
+            }
+            machine.form.Load();
+            EXPECT_FALSE(machine.form.Running());
+            EXPECT_FALSE(machine.view.model.Shown());
+            EXPECT_THAT(machine.view.model.At(kList).lines, IsEmpty()) << "no update looked for";
+            EXPECT_THAT(machine.journal, IsEmpty()) << "nothing read, started or shown";
+            for (const wchar_t* name : {L"Form1", L"Command1", L"Command2", L"Frame1_up"}) {
+                EXPECT_EQ(machine.view.model.At({name}).backColour, 0x00E1D7C2U) << "light: " << name;
+            }
+            for (int index = 0; index <= 2; ++index) {
+                EXPECT_EQ(machine.view.model.At({L"Shape1_up", index}).borderColour, 0x00C1AC7FU) << index;
+            }
+            ASSERT_EQ(machine.registry.calls.size(), 1U);
+            EXPECT_EQ(machine.registry.calls[0].first, L"C:\\App\\TessaloomUpdate");
+            EXPECT_EQ(machine.registry.calls[0].second, L"C:\\App\\TessaloomUpdate.EXE");
+        }
     }
 }
 
@@ -123,11 +133,57 @@ TEST(Applying, BacksUpReplacesAndMovesTheBarThenReportsBeforeStarting) {
     EXPECT_THAT(machine.view.fillWidths, ElementsAre(0.0F, 0.0F, 635.0F, 1270.0F, 1905.0F));
     EXPECT_EQ(machine.view.model.At({L"npercent_txt_up", 0}).caption, L"three.dll");
     EXPECT_FALSE(machine.view.model.At({L"Image13"}).visible) << "a fill wider than the cap hides it";
-    EXPECT_EQ(machine.view.Left({L"Image13"}), 3555.0F + 1905.0F - 60.0F);
+    EXPECT_EQ(machine.view.Left(kCap) + machine.view.Width(kCap), machine.view.Left(kFill) + machine.view.Width(kFill))
+        << "the cap follows the fill's right edge";
     ASSERT_GE(machine.journal.size(), 2U);
     EXPECT_EQ(machine.journal.end()[-2], L"message UpdateTessaloom: Tessaloom updated with success");
     EXPECT_EQ(machine.journal.back(), kStart);
     EXPECT_FALSE(machine.form.Running());
+}
+
+// The bar over lists that do not divide its 1905 twips evenly, and over the
+// first applied file whose share is exactly the cap's 60 twips (4 of 127).
+TEST(Applying, TheBarGrowsByExactSharesAndTheCapShowsOnceAShareIsNoWiderThanIt) {
+    struct Case {
+        int files;
+        int vanished;  // leading files gone before the click
+        std::vector<float> fills;
+        bool capShown;
+    };
+    const std::vector<Case> cases = {
+        {7, 0, {272.142857F, 544.285714F, 816.428571F, 1088.571429F, 1360.714286F, 1632.857143F, 1905.0F}, false},
+        {127, 3, {60.0F, 75.0F, 90.0F}, true},
+        {33, 0, {57.727272F, 115.454545F}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files);
+        FakeMachine machine;
+        std::string list = "path\r\n";
+        for (int i = 0; i < c.files; ++i) {
+            list += "f" + std::to_string(i) + ".dll\r\n";
+            machine.NewFile(L"f" + std::to_wstring(i) + L".dll", "new");
+        }
+        machine.List(list);
+        machine.form.Load();
+        for (int i = 0; i < c.vanished; ++i) {
+            machine.files.files.erase(std::wstring(FakeMachine::kUpdate) + L"\\f" + std::to_wstring(i) + L".dll");
+        }
+        machine.form.Command1_Click();
+
+        const std::vector<float>& fills = machine.view.fillWidths;
+        ASSERT_EQ(fills.size(), static_cast<std::size_t>(c.files - c.vanished + 2));
+        for (std::size_t i = 0; i < c.fills.size(); ++i) {
+            EXPECT_FLOAT_EQ(fills[i + 2], c.fills[i]) << "after applied file " << i + 1;
+        }
+        for (const RecordingView::Frame& frame : machine.view.frames) {
+            if (frame.fill > 0) {
+                EXPECT_EQ(frame.capShown, c.capShown) << "fill " << frame.fill;
+            }
+            if (frame.capShown) {
+                EXPECT_FLOAT_EQ(frame.capRight, frame.fillRight) << "fill " << frame.fill;
+            }
+        }
+    }
 }
 
 TEST(Applying, SkipsVanishedFilesAndReportsOnlyWhenSomethingWasApplied) {

@@ -19,7 +19,6 @@ namespace tessaloom {
 namespace {
 
 using test::ErrorNumber;
-
 using ::testing::ElementsAre;
 
 // Opens a file as another program would; share 0 locks it against everyone.
@@ -224,6 +223,25 @@ TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
     Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"), [&calls] { ++calls; });
     EXPECT_GE(calls, 3);
     EXPECT_TRUE(Read(L"a.dll") == large);
+}
+
+// On storage that runs out beneath its file system (thin_drive.sh), every
+// write succeeds into the cache and only the flush learns that the new content
+// cannot reach the disk: the destination must stay as it was.
+TEST(CopyUpdateFile, ContentThatCannotReachTheDiskNeverReplacesTheDestination) {
+    const std::wstring drive = std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive\\drive";
+    if (GetFileAttributesW((drive + L"\\mounted").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no thin drive: mounting one needs root and loop devices";
+    }
+    const std::wstring source = std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive\\new.dll";
+    const std::wstring destination = drive + L"\\a.dll";
+    test::WriteBytes(source, std::string(8 << 20, 'n'));  // more than the storage holds
+    test::WriteBytes(destination, "old");
+    EXPECT_EQ(ErrorNumber([&] { Module1::CopyUpdateFile(source, destination); }), ERROR_DISK_FULL);
+    EXPECT_TRUE(test::ReadBytes(destination) == "old");
+    EXPECT_THAT(test::FolderEntries(drive), ElementsAre(L"a.dll", L"lost+found", L"mounted"));
+    DeleteFileW(destination.c_str());
+    DeleteFileW(source.c_str());
 }
 
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {

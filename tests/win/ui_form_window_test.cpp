@@ -177,25 +177,17 @@ protected:
         Pump();
     }
 
-    // The flow's theme step, as it runs before the window is first shown.
-    void ApplyTheme() {
-        for (int index = 0; index <= 2; ++index) {
-            window->SetBorderColor({L"Shape1_up", index}, 0x00C1AC7F);
+    // As update discovery leaves the window: Form1 loads on it with these
+    // files waiting, themes it, lists them and shows it with the fill at 0.
+    void ShowAsDiscoveryLeavesIt(const std::vector<std::string>& names = {"Tessaloom.exe", "TessaloomCore.dll"}) {
+        std::string list = "path\r\n";
+        for (const std::string& name : names) {
+            list += name + "\r\n";
+            machine.NewFile(std::wstring(name.begin(), name.end()), "new");
         }
-        window->SetBackColor({L"Form1"}, 0x00E1D7C2);
-        window->SetBackColor({L"Command1"}, 0x00E1D7C2);
-        window->SetBackColor({L"Command2"}, 0x00E1D7C2);
-        window->SetBackColor({L"Frame1_up"}, 0x00E1D7C2);
-    }
-
-    // As update discovery leaves the window: themed, files listed, fill at 0.
-    void ShowAsDiscoveryLeavesIt() {
-        ApplyTheme();
-        window->SetWidth(kFill, 0);
-        window->ClearList();
-        window->AddListLine(L"Tessaloom.exe");
-        window->AddListLine(L"TessaloomCore.dll");
-        window->Show();
+        machine.List(list);
+        flow = std::make_unique<Form1>(machine.PlatformFor(*window));
+        flow->Load();
         Pump();
     }
 
@@ -246,12 +238,13 @@ protected:
 
     UniqueModule resources;
     std::unique_ptr<Win32FormWindow> window;
+    test::FakeMachine machine;
+    std::unique_ptr<Form1> flow;
     std::vector<std::wstring> clicks;
     bool quit = false;
 };
 
 TEST_F(FormWindowTest, NoWindowExistsUntilShownThenItHoldsWhatWasSetBefore) {
-    ApplyTheme();
     window->AddListLine(L"a.dll");
     window->SetCaption(kFileLabel, L"b.dll");
     EXPECT_EQ(window->Handle(), 0U);
@@ -364,14 +357,22 @@ TEST_F(FormWindowTest, FillShowsTheLeftPartOfItsPictureNeverStretched) {
 }
 
 TEST_F(FormWindowTest, EndCapLiesInFrontOfTheFillAtItsRightEdge) {
-    ShowAsDiscoveryLeavesIt();
+    // 127 files, a pixel of the bar each; all but the first 40 are gone when
+    // Update is pressed, so the bar stops at 40 px while the success box shows.
+    std::vector<std::string> names;
+    for (int i = 0; i < 127; ++i) {
+        names.push_back("f" + std::to_string(i) + ".dll");
+    }
+    ShowAsDiscoveryLeavesIt(names);
+    for (int i = 40; i < 127; ++i) {
+        machine.files.files.erase(std::wstring(test::FakeMachine::kUpdate) + L"\\f" + std::to_wstring(i) + L".dll");
+    }
+    Pixels shot;
+    machine.dialogs.whileShown = [&] { shot = Screen(); };
+    flow->Command1_Click();
+    ASSERT_EQ(shot.width, 392) << "no success box";
     const Pixels cap = Picture(IDB_BAR_CAP);
     const Pixels bar = Picture(IDB_BAR_FILL);
-    // The flow's step: a fill of 40 px, the cap's right edge on the fill's.
-    window->SetWidth(kFill, 600);
-    window->SetVisible(kCap, true);
-    window->SetLeft(kCap, window->Left(kFill) + window->Width(kFill) - window->Width(kCap));
-    const Pixels shot = Screen();
     SaveBmp(shot, L"form_cap.bmp");
     for (int y = 0; y < 10; ++y) {
         for (int x = 0; x < 4; ++x) {
@@ -380,6 +381,34 @@ TEST_F(FormWindowTest, EndCapLiesInFrontOfTheFillAtItsRightEdge) {
         ASSERT_EQ(shot.At(kFillOrigin.x + 35, kFillOrigin.y + y), bar.At(35, y));
         ASSERT_EQ(shot.At(kFillOrigin.x + 40, kFillOrigin.y + y), kLight);
     }
+}
+
+TEST_F(FormWindowTest, BannerAndTitleSitAtTheirPlacesAndTheFileLabelIsBlack) {
+    ShowAsDiscoveryLeavesIt();
+    const Pixels shot = Screen();
+    const Pixels banner = Picture(IDB_BANNER);  // from 2 px left of the window, behind the white box
+    for (int y = 0; y < banner.height; ++y) {
+        for (int x = 0; x + 2 < banner.width; ++x) {
+            if (x < 340 || y > 65) {
+                ASSERT_EQ(shot.At(x, y), banner.At(x + 2, y)) << "banner " << x << "," << y;
+            }
+        }
+    }
+    const Pixels title = Picture(IDB_TITLE);
+    for (int y = 0; y < title.height; ++y) {
+        for (int x = 0; x < title.width; ++x) {
+            ASSERT_EQ(shot.At(76 + x, 103 + y), title.At(x, y)) << "title " << x << "," << y;
+        }
+    }
+    // "File: " left of the bar: its darkest pixels are black, not a dark colour.
+    auto brightness = [](COLORREF c) { return GetRValue(c) + GetGValue(c) + GetBValue(c); };
+    COLORREF darkest = kLight;
+    for (int y = 324; y < 342; ++y) {
+        for (int x = 150; x < 233; ++x) {
+            darkest = brightness(shot.At(x, y)) < brightness(darkest) ? shot.At(x, y) : darkest;
+        }
+    }
+    EXPECT_EQ(darkest, RGB(0, 0, 0));
 }
 
 TEST_F(FormWindowTest, LongFileNameMakesTheLabelGrowLeftwardsInFrontOfTheRow) {
