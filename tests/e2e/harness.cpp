@@ -14,10 +14,14 @@ constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersi
     throw std::runtime_error(narrow + " (error " + std::to_string(GetLastError()) + ")");
 }
 
-std::wstring FreshRoot(std::wstring_view name) {
+std::wstring FreshRoot(std::wstring_view name, std::wstring temp) {
     static int counter = 0;
-    std::wstring temp(MAX_PATH + 1, L'\0');
-    temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    if (temp.empty()) {
+        temp.assign(MAX_PATH + 1, L'\0');
+        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    } else {
+        temp += L"\\";
+    }
     return temp + L"tessaloom-" + std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(++counter);
 }
@@ -175,8 +179,10 @@ DocumentsRedirect::~DocumentsRedirect() {
     RegCloseKey(key);
 }
 
-Sandbox::Sandbox(std::wstring_view name)
-    : root(FreshRoot(name)), app(root + L"\\app"), documents(root + L"\\docs"), redirect_(documents) {
+Sandbox::Sandbox(std::wstring_view name) : Sandbox(name, std::wstring()) {}
+
+Sandbox::Sandbox(std::wstring_view name, const std::wstring& parent)
+    : root(FreshRoot(name, parent)), app(root + L"\\app"), documents(root + L"\\docs"), redirect_(documents) {
     MakeFolders(app);
     MakeFolders(documents);
     if (!CopyFileW(TESSALOOM_UPDATER_EXE, (app + L"\\TessaloomUpdate.exe").c_str(), FALSE) ||
@@ -244,6 +250,25 @@ UpdaterRun::UpdaterRun(const std::wstring& exe, const std::wstring& arguments, c
                         &startup, &info_)) {
         Fail(L"cannot start " + exe);
     }
+}
+
+void UpdaterRun::Kill() {
+    TerminateProcess(info_.hProcess, 99);
+    WaitForSingleObject(info_.hProcess, 5000);
+}
+
+bool WaitFor(std::chrono::milliseconds timeout, const std::function<bool()>& condition) {
+    return WaitUntil(timeout, condition);
+}
+
+std::map<std::wstring, std::string> FolderFiles(const std::wstring& folder) {
+    std::map<std::wstring, std::string> files;
+    for (const std::wstring& name : FolderEntries(folder)) {
+        if (IsFile(folder + L"\\" + name)) {
+            files[name] = ReadBytes(folder + L"\\" + name);
+        }
+    }
+    return files;
 }
 
 UpdaterRun::~UpdaterRun() {

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +32,10 @@ DWORD Attributes(const std::wstring& path);
 // Files of a folder, sorted, without "." and "..".
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 void MakeFolders(const std::wstring& folder);
+// The files directly in a folder with their content.
+std::map<std::wstring, std::string> FolderFiles(const std::wstring& folder);
+// Waits until a condition holds; false after the timeout.
+bool WaitFor(std::chrono::milliseconds timeout, const std::function<bool()>& condition);
 void RemoveTree(const std::wstring& folder);
 
 // Points the current user's Documents folder somewhere for its lifetime.
@@ -49,6 +55,8 @@ private:
 class Sandbox {
 public:
     explicit Sandbox(std::wstring_view name = L"e2e");
+    // The same in a folder of its own choosing (a small drive, say).
+    Sandbox(std::wstring_view name, const std::wstring& parent);
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -93,6 +101,8 @@ public:
     // True when a visible window of the updater was seen while waiting for its exit.
     bool ShowedAWindow() const { return sawWindow_; }
     DWORD ProcessId() const { return info_.dwProcessId; }
+    // Ends the updater at once, as a power cut or Task Manager would.
+    void Kill();
 
 private:
     PROCESS_INFORMATION info_{};
