@@ -18,8 +18,8 @@ constexpr DWORD kFormExStyle = 0;
 // Escape and which must stay unanswered.
 constexpr int kFirstChildId = 100;
 
-int RectWidth(const RECT& r) { return r.right - r.left; }
-int RectHeight(const RECT& r) { return r.bottom - r.top; }
+using ui::RectHeight;
+using ui::RectWidth;
 
 // The outer size of a window whose client area has the table's size.
 SIZE FrameSize(const ui::ControlState& form, int dpi) {
@@ -172,52 +172,63 @@ void Win32FormWindow::Create() {
         throw LastError();
     }
     try {
-        HWND window = window_.Get();
-        const int dpi = static_cast<int>(GetDpiForWindow(window));
+        const int dpi = static_cast<int>(GetDpiForWindow(window_.Get()));
         paint_.UseDpi(dpi);
         model_.FitAutoSizeLabels();
-
-        const SIZE frame = FrameSize(form, dpi);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-            throw LastError();
-        }
-        const RECT& work = monitor.rcWork;
-        SetWindowPos(window, nullptr, work.left + (RectWidth(work) - frame.cx) / 2,
-                     work.top + (RectHeight(work) - frame.cy) / 2, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-
-        auto icon = [&](int width, int height) {
-            UniqueIcon loaded(static_cast<HICON>(
-                LoadImageW(resources_, MAKEINTRESOURCEW(form.row->picture), IMAGE_ICON, width, height, 0)));
-            if (!loaded) {
-                throw LastError();
-            }
-            return loaded;
-        };
-        smallIcon_ = icon(GetSystemMetricsForDpi(SM_CXSMICON, dpi), GetSystemMetricsForDpi(SM_CYSMICON, dpi));
-        bigIcon_ = icon(GetSystemMetricsForDpi(SM_CXICON, dpi), GetSystemMetricsForDpi(SM_CYICON, dpi));
-        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
-        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
-
-        // Child windows in tab order, which is also the order the dialog
-        // manager walks; the panel comes before the list it holds.
-        const auto controls = model_.Controls();
-        children_.assign(controls.size(), nullptr);
-        std::vector<std::size_t> order;
-        for (std::size_t i = 0; i < controls.size(); ++i) {
-            if (ui::IsWindowed(controls[i].row->kind)) {
-                order.push_back(i);
-            }
-        }
-        std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
-        for (std::size_t position : order) {
-            CreateChild(position);
-        }
+        CentreOnScreen(dpi);
+        LoadIcons(dpi);
+        CreateChildren();
         focus_ = ListWindow();
     } catch (...) {
         window_.Reset();
         throw;
+    }
+}
+
+void Win32FormWindow::CentreOnScreen(int dpi) {
+    HWND window = window_.Get();
+    const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        throw LastError();
+    }
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(window, nullptr, work.left + (RectWidth(work) - frame.cx) / 2,
+                 work.top + (RectHeight(work) - frame.cy) / 2, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The title bar's and the task switcher's icons, at the sizes the system uses at a DPI.
+void Win32FormWindow::LoadIcons(int dpi) {
+    const int picture = model_.At({ui::kFormName}).row->picture;
+    auto icon = [&](int width, int height) {
+        UniqueIcon loaded(
+            static_cast<HICON>(LoadImageW(resources_, MAKEINTRESOURCEW(picture), IMAGE_ICON, width, height, 0)));
+        if (!loaded) {
+            throw LastError();
+        }
+        return loaded;
+    };
+    smallIcon_ = icon(GetSystemMetricsForDpi(SM_CXSMICON, dpi), GetSystemMetricsForDpi(SM_CYSMICON, dpi));
+    bigIcon_ = icon(GetSystemMetricsForDpi(SM_CXICON, dpi), GetSystemMetricsForDpi(SM_CYICON, dpi));
+    SendMessageW(window_.Get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+    SendMessageW(window_.Get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+}
+
+// Child windows in tab order, which is also the order the dialog manager
+// walks; the panel comes before the list it holds.
+void Win32FormWindow::CreateChildren() {
+    const auto controls = model_.Controls();
+    children_.assign(controls.size(), nullptr);
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (ui::IsWindowed(controls[i].row->kind)) {
+            order.push_back(i);
+        }
+    }
+    std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
+    for (std::size_t position : order) {
+        CreateChild(position);
     }
 }
 
@@ -334,50 +345,23 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         return 0;
     case WM_ERASEBKGND:
         return 1;  // WM_PAINT covers every pixel
-    case WM_DRAWITEM: {
-        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        const std::size_t position = item.CtlID - kFirstChildId;
-        if (item.CtlType == ODT_BUTTON && position < children_.size()) {
-            ui::DrawGraphicalButton(item, model_.Controls()[position], paint_);
+    case WM_DRAWITEM:
+        if (OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
             return TRUE;
         }
         break;
-    }
-    case WM_COMMAND: {
-        const std::size_t position = static_cast<std::size_t>(LOWORD(wParam)) - kFirstChildId;
-        if (HIWORD(wParam) == BN_CLICKED && position < children_.size() &&
-            model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
-            onClick_(model_.Controls()[position].row->name);  // may unload the window
-        }
-        return 0;  // among others IDOK and IDCANCEL from Enter and Escape: nothing to do
-    }
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
     case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
-                focus_ = focus;
-            }
-        } else if (focus_ != nullptr && IsWindow(focus_)) {
-            SetFocus(focus_);
-        }
+        OnActivate(window, LOWORD(wParam) != WA_INACTIVE);
         return 0;
     case WM_CLOSE:
         Unload();  // no handler of the flow runs: the target is not started
         return 0;
-    case WM_DPICHANGED: {
-        const int dpi = HIWORD(wParam);
-        try {
-            paint_.UseDpi(dpi);
-            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-            const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
-            SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-        } catch (const RuntimeError&) {
-            // Without fonts for the new DPI the window keeps the old scale.
-        }
-        Place(paint_.Dpi());
-        InvalidateRect(window, nullptr, FALSE);
+    case WM_DPICHANGED:
+        OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
-    }
     case WM_NCDESTROY:
         // The window and its children are gone, whoever destroyed them.
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -389,6 +373,48 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool Win32FormWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
+    const std::size_t position = item.CtlID - kFirstChildId;
+    if (item.CtlType != ODT_BUTTON || position >= children_.size()) {
+        return false;
+    }
+    ui::DrawGraphicalButton(item, model_.Controls()[position], paint_);
+    return true;
+}
+
+void Win32FormWindow::OnCommand(WORD id, WORD code) {
+    const std::size_t position = static_cast<std::size_t>(id) - kFirstChildId;
+    if (code == BN_CLICKED && position < children_.size() &&
+        model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
+        onClick_(model_.Controls()[position].row->name);  // may unload the window
+    }
+    // Anything else, among others IDOK and IDCANCEL from Enter and Escape: nothing to do.
+}
+
+// Keeps the focus where the user left it when the window is deactivated and
+// gives it back on activation.
+void Win32FormWindow::OnActivate(HWND window, bool active) {
+    if (!active) {
+        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
+            focus_ = focus;
+        }
+    } else if (focus_ != nullptr && IsWindow(focus_)) {
+        SetFocus(focus_);
+    }
+}
+
+void Win32FormWindow::OnDpiChanged(HWND window, int dpi, const RECT& suggested) {
+    try {
+        paint_.UseDpi(dpi);
+        const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
+        SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    } catch (const RuntimeError&) {
+        // Without fonts for the new DPI the window keeps the old scale.
+    }
+    Place(paint_.Dpi());
+    InvalidateRect(window, nullptr, FALSE);
 }
 
 LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {

@@ -30,8 +30,6 @@ public:
     void OnClick(std::function<void(std::wstring_view)> handler) { onClick_ = std::move(handler); }
     // Lets the dialog manager handle keyboard navigation; true when it took the message.
     bool PreTranslate(MSG& message);
-    // The states the window shows.
-    [[nodiscard]] const ui::FormModel& Model() const { return model_; }
 
     std::uintptr_t Handle() override { return reinterpret_cast<std::uintptr_t>(window_.Get()); }
     void SetBackColor(ControlRef control, std::uint32_t colour) override;
@@ -57,7 +55,14 @@ private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT OnFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool OnDrawItem(const DRAWITEMSTRUCT& item);
+    void OnCommand(WORD id, WORD code);
+    void OnActivate(HWND window, bool active);
+    void OnDpiChanged(HWND window, int dpi, const RECT& suggested);
     void Create();
+    void CentreOnScreen(int dpi);
+    void LoadIcons(int dpi);
+    void CreateChildren();
     void CreateChild(std::size_t position);
     void Place(int dpi);
     void Paint(HWND window, std::wstring_view container);

