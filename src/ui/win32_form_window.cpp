@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ui/win32_newer_api.h"
 #include "win32/win32_error.h"
 
 namespace tessaloom {
@@ -24,7 +25,7 @@ using ui::RectWidth;
 // The outer size of a window whose client area has the table's size.
 SIZE FrameSize(const ui::ControlState& form, int dpi) {
     RECT frame{0, 0, ui::TwipsToPixels(form.width, dpi), ui::TwipsToPixels(form.height, dpi)};
-    if (!AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi))) {
+    if (!ui::AdjustWindowRectForDpi(frame, kFormStyle, kFormExStyle, dpi)) {
         throw LastError();
     }
     return {RectWidth(frame), RectHeight(frame)};
@@ -63,7 +64,7 @@ Win32FormWindow::Win32FormWindow(HINSTANCE instance, HMODULE resources)
       resources_(resources != nullptr ? resources : instance),
       model_([this](const ui::ControlRow& row, std::wstring_view text) {
           if (!paint_.HasFonts()) {
-              paint_.UseDpi(static_cast<int>(window_ ? GetDpiForWindow(window_.Get()) : GetDpiForSystem()));
+              paint_.UseDpi(window_ ? ui::WindowDpi(window_.Get()) : ui::SystemDpi());
           }
           return ui::MeasureText(paint_, row, text);
       }) {}
@@ -172,7 +173,7 @@ void Win32FormWindow::Create() {
         throw LastError();
     }
     try {
-        const int dpi = static_cast<int>(GetDpiForWindow(window_.Get()));
+        const int dpi = ui::WindowDpi(window_.Get());
         paint_.UseDpi(dpi);
         model_.FitAutoSizeLabels();
         CentreOnScreen(dpi);
@@ -209,8 +210,8 @@ void Win32FormWindow::LoadIcons(int dpi) {
         }
         return loaded;
     };
-    smallIcon_ = icon(GetSystemMetricsForDpi(SM_CXSMICON, dpi), GetSystemMetricsForDpi(SM_CYSMICON, dpi));
-    bigIcon_ = icon(GetSystemMetricsForDpi(SM_CXICON, dpi), GetSystemMetricsForDpi(SM_CYICON, dpi));
+    smallIcon_ = icon(ui::SystemMetricForDpi(SM_CXSMICON, dpi), ui::SystemMetricForDpi(SM_CYSMICON, dpi));
+    bigIcon_ = icon(ui::SystemMetricForDpi(SM_CXICON, dpi), ui::SystemMetricForDpi(SM_CYICON, dpi));
     SendMessageW(window_.Get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
     SendMessageW(window_.Get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
 }

@@ -17,6 +17,7 @@
 #include "ui/layout.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_form_window.h"
+#include "ui/win32_newer_api.h"
 #include "win32/error.h"
 #include "win32/handles.h"
 
@@ -501,6 +502,27 @@ TEST_F(FormWindowTest, RefreshPaintsNowAndLeavesInputQueued) {
     EXPECT_NE(shot.At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight);
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, list, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+}
+
+// --- Windows 7: the fallbacks of the newer DPI functions ---------------------
+
+// Under Wine the newer functions exist, so the fallbacks are held against them.
+TEST(Windows7Fallbacks, AgreeWithThePerMonitorFunctions) {
+    const int system = ui::SystemDpi();
+    EXPECT_EQ(ui::windows7::SystemDpi(), system);
+    for (const int dpi : {96, 120, 144, 192}) {
+        for (const int metric : {SM_CXSMICON, SM_CYSMICON, SM_CXICON, SM_CYICON}) {
+            EXPECT_EQ(ui::windows7::SystemMetricForDpi(metric, dpi), ui::SystemMetricForDpi(metric, dpi))
+                << "metric " << metric << " at " << dpi;
+        }
+    }
+    // Windows 7 draws every window at the system's DPI: the frame is only asked for there.
+    constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    RECT newer{0, 0, 392, 396};
+    RECT older = newer;
+    ASSERT_TRUE(ui::AdjustWindowRectForDpi(newer, kStyle, 0, system));
+    ASSERT_TRUE(ui::windows7::AdjustWindowRectForDpi(older, kStyle, 0, system));
+    EXPECT_TRUE(EqualRect(&older, &newer));
 }
 
 // --- the embedded pictures ---------------------------------------------------
