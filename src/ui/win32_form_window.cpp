@@ -16,7 +16,7 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCH
 constexpr DWORD kFormExStyle = 0;
 // Child windows' identifiers: the control's position in the table plus this.
 // Well above IDOK and IDCANCEL, which the dialog manager sends for Enter and
-// Escape and which must stay unanswered.
+// Escape: Enter presses the focused button, Escape does nothing.
 constexpr int kFirstChildId = 100;
 
 using ui::RectHeight;
@@ -386,12 +386,32 @@ bool Win32FormWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
 }
 
 void Win32FormWindow::OnCommand(WORD id, WORD code) {
+    if (id == IDOK) {
+        // Enter, as the dialog manager reports it: it presses the focused
+        // push button, as Space does. There is no default button.
+        if (const std::size_t position = FocusedButton(); position < children_.size()) {
+            id = static_cast<WORD>(kFirstChildId + position);
+            code = BN_CLICKED;
+        }
+    }
     const std::size_t position = static_cast<std::size_t>(id) - kFirstChildId;
     if (code == BN_CLICKED && position < children_.size() &&
         model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
         onClick_(model_.Controls()[position].row->name);  // may unload the window
     }
-    // Anything else, among others IDOK and IDCANCEL from Enter and Escape: nothing to do.
+    // Anything else, among others IDCANCEL from Escape: nothing to do.
+}
+
+// The position of the button that has the focus, or past the end when none has.
+std::size_t Win32FormWindow::FocusedButton() const {
+    HWND focus = GetFocus();
+    const auto controls = model_.Controls();
+    for (std::size_t i = 0; i < children_.size(); ++i) {
+        if (focus != nullptr && children_[i] == focus && controls[i].row->kind == ui::ControlKind::Button) {
+            return i;
+        }
+    }
+    return children_.size();
 }
 
 // Keeps the focus where the user left it when the window is deactivated and

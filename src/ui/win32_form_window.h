@@ -58,6 +58,7 @@ private:
     bool OnDrawItem(const DRAWITEMSTRUCT& item);
     void OnCommand(WORD id, WORD code);
     void OnActivate(HWND window, bool active);
+    [[nodiscard]] std::size_t FocusedButton() const;
     void OnDpiChanged(HWND window, int dpi, const RECT& suggested);
     void Create();
     void CentreOnScreen(int dpi);

@@ -427,25 +427,35 @@ TEST_F(FormWindowTest, AnElementOutsideItsGroupIsARunTimeErrorBeforeAndAfterShow
     EXPECT_EQ(ErrorNumber([&] { (void)window->Width({L"ShapeprogressU", 1}); }), kErrControlArrayElement);
 }
 
-TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrEscapeDoNothing) {
+TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrSpacePressesTheFocusedButton) {
     ShowAsDiscoveryLeavesIt();
     HWND list = FindChild(Form(), L"ListBox");
     HWND update = FindChild(Form(), L"Button", L"Update");
     HWND cancel = FindChild(Form(), L"Button", L"Cancel");
     EXPECT_EQ(GetFocus(), list);
     EXPECT_NE(HIWORD(SendMessageW(Form(), DM_GETDEFID, 0, 0)), DC_HASDEFID);
-    Key(VK_RETURN);
-    Key(VK_ESCAPE);
+    struct Step {
+        UINT key;
+        HWND focus;                        // where the focus is after the key
+        std::vector<std::wstring> clicks;  // every click so far
+    };
+    const std::vector<Step> steps = {
+        {VK_RETURN, list, {}},  // no default button: Enter in the list does nothing
+        {VK_ESCAPE, list, {}},
+        {VK_TAB, update, {}},
+        {VK_RETURN, update, {L"Command1"}},
+        {VK_SPACE, update, {L"Command1", L"Command1"}},
+        {VK_TAB, cancel, {L"Command1", L"Command1"}},
+        {VK_ESCAPE, cancel, {L"Command1", L"Command1"}},
+        {VK_RETURN, cancel, {L"Command1", L"Command1", L"Command2"}},
+        {VK_TAB, list, {L"Command1", L"Command1", L"Command2"}},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        Key(steps[i].key);
+        EXPECT_EQ(GetFocus(), steps[i].focus) << "step " << i;
+        EXPECT_EQ(clicks, steps[i].clicks) << "step " << i;
+    }
     EXPECT_TRUE(IsWindow(Form()));
-    EXPECT_TRUE(clicks.empty());
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), update);
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), cancel);
-    Key(VK_ESCAPE);
-    EXPECT_TRUE(clicks.empty());
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), list);
 }
 
 TEST_F(FormWindowTest, ButtonsReportTheirClicksByName) {
