@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ui/resources/resource_ids.h"
 #include "ui/win32_newer_api.h"
 #include "win32/win32_error.h"
 
@@ -203,8 +204,10 @@ void Win32FormWindow::CentreOnScreen(int dpi) {
 void Win32FormWindow::LoadIcons(int dpi) {
     const int picture = model_.At({ui::kFormName}).row->picture;
     auto icon = [&](int width, int height) {
-        UniqueIcon loaded(
-            static_cast<HICON>(LoadImageW(resources_, MAKEINTRESOURCEW(picture), IMAGE_ICON, width, height, 0)));
+        // The version drawn nearest the size: the icon has 16 pixels at 96 DPI.
+        const int step = ui::PictureScaleStep(width * 96 / 16);
+        UniqueIcon loaded(static_cast<HICON>(
+            LoadImageW(resources_, MAKEINTRESOURCEW(SCALED_PICTURE(picture, step)), IMAGE_ICON, width, height, 0)));
         if (!loaded) {
             throw LastError();
         }
@@ -426,16 +429,19 @@ void Win32FormWindow::OnActivate(HWND window, bool active) {
     }
 }
 
+// The window moved to a monitor of another DPI: everything again at that DPI.
 void Win32FormWindow::OnDpiChanged(HWND window, int dpi, const RECT& suggested) {
     try {
         paint_.UseDpi(dpi);
+        model_.FitAutoSizeLabels();
         const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
         SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        LoadIcons(dpi);
     } catch (const RuntimeError&) {
         // Without fonts for the new DPI the window keeps the old scale.
     }
     Place(paint_.Dpi());
-    InvalidateRect(window, nullptr, FALSE);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
