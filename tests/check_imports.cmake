@@ -30,8 +30,9 @@ set(allowed_user32
   DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
   GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
-  IsChild IsDialogMessageW IsWindow IsWindowVisible LoadCursorW LoadImageW MessageBoxW MonitorFromWindow
-  NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage RedrawWindow RegisterClassExW
+  IsChild IsDialogMessageW IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
+  MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow
+  RegisterClassExW
   ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongPtrW SetWindowPos SetWindowTextW
   ShowWindow TranslateMessage UpdateWindow)
 set(allowed_gdi32
@@ -46,7 +47,7 @@ set(allowed_version GetFileVersionInfoSizeW GetFileVersionInfoW VerQueryValueW)
 set(allowed_ole32 CoInitialize CoInitializeEx CoTaskMemAlloc CoTaskMemFree CoUninitialize)
 set(allowed_oleaut32 SysAllocString SysAllocStringLen SysFreeString SysStringLen VariantClear VariantInit)
 set(allowed_oleacc AccessibleObjectFromWindow CreateStdAccessibleObject LresultFromObject)
-set(allowed_comctl32 InitCommonControlsEx)
+set(allowed_comctl32 DefSubclassProc InitCommonControlsEx RemoveWindowSubclass SetWindowSubclass)
 set(allowed_uxtheme SetWindowTheme)
 set(allowed_msimg32 AlphaBlend)
 set(allowed_shlwapi PathFileExistsW)

@@ -1,6 +1,10 @@
 #include "ui/win32_form_window.h"
 
+#include <commctrl.h>
+#include <oleacc.h>
+
 #include <algorithm>
+#include <cmath>
 
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_newer_api.h"
@@ -19,6 +23,14 @@ constexpr DWORD kFormExStyle = 0;
 // Well above IDOK and IDCANCEL, which the dialog manager sends for Enter and
 // Escape: Enter presses the focused button, Escape does nothing.
 constexpr int kFirstChildId = 100;
+
+// What the progress row shows: the fill within its track, and the file's name.
+constexpr ControlRef kFill{L"ShapeprogressU", 0};
+constexpr ControlRef kTrack{L"ShapeprogressWu"};
+constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
+constexpr ControlRef kProgressRow{L"Shape1_up", 1};
+// The list's heading, painted above it: the list's name for a reader.
+constexpr ControlRef kListHeading{L"npercent_txt_up", 3};
 
 using ui::RectHeight;
 using ui::RectWidth;
@@ -268,6 +280,9 @@ void Win32FormWindow::CreateChild(std::size_t position) {
         throw LastError();
     }
     children_[position] = child;
+    if (state.row->kind != ui::ControlKind::Panel) {
+        SetWindowSubclass(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
+    }
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
     }
@@ -312,6 +327,36 @@ void Win32FormWindow::Sync(const ui::ControlState& state, const RECT& before) {
     HWND container = ContainerWindow(state.row->container);
     InvalidateRect(container, &before, FALSE);
     InvalidateRect(container, &after, FALSE);
+    NotifyProgress(state);
+}
+
+// Tells readers that the progress row's value or name changed.
+void Win32FormWindow::NotifyProgress(const ui::ControlState& state) {
+    const bool value = &state == &model_.At(kFill);
+    if (!value && &state != &model_.At(kFileLabel)) {
+        return;
+    }
+    // The row is the panel's child after its child windows.
+    const auto controls = model_.Controls();
+    LONG id = 1;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        id += children_[i] != nullptr && controls[i].row->container == state.row->container ? 1 : 0;
+    }
+    NotifyWinEvent(value ? EVENT_OBJECT_VALUECHANGE : EVENT_OBJECT_NAMECHANGE, ContainerWindow(state.row->container),
+                   OBJID_CLIENT, id);
+}
+
+ui::ProgressReading Win32FormWindow::Progress(HWND panel) const {
+    const ui::ControlState& label = model_.At(kFileLabel);
+    const float track = model_.At(kTrack).width;
+    ui::ProgressReading reading;
+    reading.name = label.caption.substr(0, label.caption.find_last_not_of(L' ') + 1);
+    reading.percent = track > 0 ? static_cast<int>(std::lround(100.0 * model_.At(kFill).width / track)) : 0;
+    reading.percent = std::clamp(reading.percent, 0, 100);
+    reading.screen = ui::PixelRect(model_.At(kProgressRow), paint_.Dpi());
+    MapWindowPoints(panel, nullptr, reinterpret_cast<POINT*>(&reading.screen), 2);
+    reading.visible = model_.At(kProgressRow).visible && IsWindowVisible(panel);
+    return reading;
 }
 
 HWND Win32FormWindow::ContainerWindow(std::wstring_view container) const {
@@ -459,11 +504,44 @@ LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wP
         case WM_DRAWITEM:
             // Notifications of controls in the panel are the window's business.
             return SendMessageW(GetParent(window), message, wParam, lParam);
+        case WM_GETOBJECT: {
+            // The panel's caption is never shown, so it is no name; the
+            // painted progress row is a progress bar inside it.
+            ui::AccessibleChanges changes;
+            changes.name = std::wstring();
+            changes.progress = [self, window] { return self->Progress(window); };
+            if (auto answer = ui::AnswerGetObject(window, wParam, lParam, std::move(changes))) {
+                return *answer;
+            }
+            break;
+        }
         default:
             break;
         }
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The buttons and the list: their standard accessible objects, named and
+// given their roles here, as a system with only generic objects needs.
+LRESULT CALLBACK Win32FormWindow::ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR position,
+                                            DWORD_PTR self) noexcept {
+    if (message == WM_GETOBJECT) {
+        const auto& form = *reinterpret_cast<const Win32FormWindow*>(self);
+        ui::AccessibleChanges changes;
+        if (form.model_.Controls()[position].row->kind == ui::ControlKind::ListBox) {
+            changes.name = form.model_.At(kListHeading).caption;  // the heading painted above it
+            changes.role = ROLE_SYSTEM_LIST;
+        } else {
+            changes.role = ROLE_SYSTEM_PUSHBUTTON;  // named by its caption
+        }
+        if (auto answer = ui::AnswerGetObject(window, wParam, lParam, std::move(changes))) {
+            return *answer;
+        }
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, ChildProc, position);
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
 }
 
 }  // namespace tessaloom

@@ -13,6 +13,7 @@
 
 #include "app/platform.h"
 #include "ui/form_model.h"
+#include "ui/win32_accessibility.h"
 #include "ui/win32_paint.h"
 #include "win32/handles.h"
 
@@ -54,6 +55,10 @@ public:
 private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    static LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                      DWORD_PTR self) noexcept;
+    [[nodiscard]] ui::ProgressReading Progress(HWND panel) const;
+    void NotifyProgress(const ui::ControlState& state);
     LRESULT OnFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool OnDrawItem(const DRAWITEMSTRUCT& item);
     void OnCommand(WORD id, WORD code);

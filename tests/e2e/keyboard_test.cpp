@@ -17,6 +17,15 @@ HWND Focused(HWND window) {
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
 }
 
+// Waits (up to 5 s) until `control` has the focus: the window shows before
+// it gives the focus to its list.
+HWND WaitForFocus(HWND window, HWND control) {
+    for (int i = 0; Focused(window) != control && i < 250; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return Focused(window);
+}
+
 // A key pressed and released on the focused control, as a keyboard posts it;
 // waits until the focus has moved to `then` (when given).
 void Press(HWND window, UINT key, HWND then = nullptr) {
@@ -24,8 +33,8 @@ void Press(HWND window, UINT key, HWND then = nullptr) {
     ASSERT_NE(focus, nullptr) << "nothing has the focus";
     PostMessageW(focus, WM_KEYDOWN, key, 1);
     PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
-    for (int i = 0; then != nullptr && Focused(window) != then && i < 250; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (then != nullptr) {
+        WaitForFocus(window, then);
     }
 }
 
@@ -39,7 +48,7 @@ TEST(Keyboard, TabToUpdateAndEnterAppliesTheUpdate) {
     HWND window = run.WaitForWindow(L"Tessaloom UPDATES");
     ASSERT_NE(window, nullptr);
     HWND update = FindChild(window, L"Button", L"Update");
-    EXPECT_EQ(Focused(window), FindChild(window, L"ListBox"));
+    ASSERT_EQ(WaitForFocus(window, FindChild(window, L"ListBox")), FindChild(window, L"ListBox"));
     Press(window, VK_TAB, update);
     ASSERT_EQ(Focused(window), update);
     Press(window, VK_RETURN);
@@ -62,6 +71,7 @@ TEST(Keyboard, TabTwiceToCancelAndEnterStartsWithoutUpdating) {
     UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
     HWND window = run.WaitForWindow(L"Tessaloom UPDATES");
     ASSERT_NE(window, nullptr);
+    ASSERT_EQ(WaitForFocus(window, FindChild(window, L"ListBox")), FindChild(window, L"ListBox"));
     Press(window, VK_TAB, FindChild(window, L"Button", L"Update"));
     Press(window, VK_TAB, FindChild(window, L"Button", L"Cancel"));
     ASSERT_EQ(Focused(window), FindChild(window, L"Button", L"Cancel"));
