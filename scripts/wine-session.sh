@@ -21,7 +21,8 @@ start)
     if ! { [ -f "$state/display" ] && xdpyinfo -display "$(cat "$state/display")" >/dev/null 2>&1; }; then
       for n in $(seq 90 140); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        nohup Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 </dev/null &
+        # Large enough for the window at 200 % (about 800 x 830 with its frame).
+        nohup Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >"$state/xvfb.log" 2>&1 </dev/null &
         echo $! >"$state/xvfb.pid"
         for _ in $(seq 50); do xdpyinfo -display ":$n" >/dev/null 2>&1 && break; sleep 0.1; done
         echo ":$n" >"$state/display"

@@ -10,12 +10,13 @@
 #include "services/registry.h"
 #include "services/shell_folders.h"
 #include "ui/win32_form_window.h"
+#include "ui/win32_newer_api.h"
 
 using namespace tessaloom;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // We live in a folder whose files we replace: load DLLs from System32 only.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ui::LimitDllSearchToSystem32();
 
     Win32Files files;
     Win32Process process;

@@ -72,7 +72,6 @@ struct ControlRow {
     int tabIndex = -1;  // position in the tab order; -1 for a control that takes no focus
     int picture = 0;    // resource identifier
     PictureFormat format = PictureFormat::None;
-    std::wstring_view toolTip;
 };
 
 // The window's row first, then the controls of the window and of the panel,

@@ -1,7 +1,13 @@
 #include "ui/win32_form_window.h"
 
-#include <algorithm>
+#include <commctrl.h>
+#include <oleacc.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "ui/resources/resource_ids.h"
+#include "ui/win32_newer_api.h"
 #include "win32/win32_error.h"
 #include "win32/window_names.h"
 
@@ -16,16 +22,24 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCH
 constexpr DWORD kFormExStyle = 0;
 // Child windows' identifiers: the control's position in the table plus this.
 // Well above IDOK and IDCANCEL, which the dialog manager sends for Enter and
-// Escape and which must stay unanswered.
+// Escape: Enter presses the focused button, Escape does nothing.
 constexpr int kFirstChildId = 100;
 
-int RectWidth(const RECT& r) { return r.right - r.left; }
-int RectHeight(const RECT& r) { return r.bottom - r.top; }
+// What the progress row shows: the fill within its track, and the file's name.
+constexpr ControlRef kFill{L"ShapeprogressU", 0};
+constexpr ControlRef kTrack{L"ShapeprogressWu"};
+constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
+constexpr ControlRef kProgressRow{L"Shape1_up", 1};
+// The list's heading, painted above it: the list's name for a reader.
+constexpr ControlRef kListHeading{L"npercent_txt_up", 3};
+
+using ui::RectHeight;
+using ui::RectWidth;
 
 // The outer size of a window whose client area has the table's size.
 SIZE FrameSize(const ui::ControlState& form, int dpi) {
     RECT frame{0, 0, ui::TwipsToPixels(form.width, dpi), ui::TwipsToPixels(form.height, dpi)};
-    if (!AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi))) {
+    if (!ui::AdjustWindowRectForDpi(frame, kFormStyle, kFormExStyle, dpi)) {
         throw LastError();
     }
     return {RectWidth(frame), RectHeight(frame)};
@@ -64,7 +78,7 @@ Win32FormWindow::Win32FormWindow(HINSTANCE instance, HMODULE resources)
       resources_(resources != nullptr ? resources : instance),
       model_([this](const ui::ControlRow& row, std::wstring_view text) {
           if (!paint_.HasFonts()) {
-              paint_.UseDpi(static_cast<int>(window_ ? GetDpiForWindow(window_.Get()) : GetDpiForSystem()));
+              paint_.UseDpi(window_ ? ui::WindowDpi(window_.Get()) : ui::SystemDpi());
           }
           return ui::MeasureText(paint_, row, text);
       }) {}
@@ -173,52 +187,65 @@ void Win32FormWindow::Create() {
         throw LastError();
     }
     try {
-        HWND window = window_.Get();
-        const int dpi = static_cast<int>(GetDpiForWindow(window));
+        const int dpi = ui::WindowDpi(window_.Get());
         paint_.UseDpi(dpi);
         model_.FitAutoSizeLabels();
-
-        const SIZE frame = FrameSize(form, dpi);
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-            throw LastError();
-        }
-        const RECT& work = monitor.rcWork;
-        SetWindowPos(window, nullptr, work.left + (RectWidth(work) - frame.cx) / 2,
-                     work.top + (RectHeight(work) - frame.cy) / 2, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-
-        auto icon = [&](int width, int height) {
-            UniqueIcon loaded(static_cast<HICON>(
-                LoadImageW(resources_, MAKEINTRESOURCEW(form.row->picture), IMAGE_ICON, width, height, 0)));
-            if (!loaded) {
-                throw LastError();
-            }
-            return loaded;
-        };
-        smallIcon_ = icon(GetSystemMetricsForDpi(SM_CXSMICON, dpi), GetSystemMetricsForDpi(SM_CYSMICON, dpi));
-        bigIcon_ = icon(GetSystemMetricsForDpi(SM_CXICON, dpi), GetSystemMetricsForDpi(SM_CYICON, dpi));
-        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
-        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
-
-        // Child windows in tab order, which is also the order the dialog
-        // manager walks; the panel comes before the list it holds.
-        const auto controls = model_.Controls();
-        children_.assign(controls.size(), nullptr);
-        std::vector<std::size_t> order;
-        for (std::size_t i = 0; i < controls.size(); ++i) {
-            if (ui::IsWindowed(controls[i].row->kind)) {
-                order.push_back(i);
-            }
-        }
-        std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
-        for (std::size_t position : order) {
-            CreateChild(position);
-        }
+        CentreOnScreen(dpi);
+        LoadIcons(dpi);
+        CreateChildren();
         focus_ = ListWindow();
     } catch (...) {
         window_.Reset();
         throw;
+    }
+}
+
+void Win32FormWindow::CentreOnScreen(int dpi) {
+    HWND window = window_.Get();
+    const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        throw LastError();
+    }
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(window, nullptr, work.left + (RectWidth(work) - frame.cx) / 2,
+                 work.top + (RectHeight(work) - frame.cy) / 2, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The title bar's and the task switcher's icons, at the sizes the system uses at a DPI.
+void Win32FormWindow::LoadIcons(int dpi) {
+    const int picture = model_.At({ui::kFormName}).row->picture;
+    auto icon = [&](int width, int height) {
+        // The version drawn nearest the size: the icon has 16 pixels at 96 DPI.
+        const int step = ui::PictureScaleStep(width * 96 / 16);
+        UniqueIcon loaded(static_cast<HICON>(
+            LoadImageW(resources_, MAKEINTRESOURCEW(SCALED_PICTURE(picture, step)), IMAGE_ICON, width, height, 0)));
+        if (!loaded) {
+            throw LastError();
+        }
+        return loaded;
+    };
+    smallIcon_ = icon(ui::SystemMetricForDpi(SM_CXSMICON, dpi), ui::SystemMetricForDpi(SM_CYSMICON, dpi));
+    bigIcon_ = icon(ui::SystemMetricForDpi(SM_CXICON, dpi), ui::SystemMetricForDpi(SM_CYICON, dpi));
+    SendMessageW(window_.Get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.Get()));
+    SendMessageW(window_.Get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
+}
+
+// Child windows in tab order, which is also the order the dialog manager
+// walks; the panel comes before the list it holds.
+void Win32FormWindow::CreateChildren() {
+    const auto controls = model_.Controls();
+    children_.assign(controls.size(), nullptr);
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        if (ui::IsWindowed(controls[i].row->kind)) {
+            order.push_back(i);
+        }
+    }
+    std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
+    for (std::size_t position : order) {
+        CreateChild(position);
     }
 }
 
@@ -254,6 +281,9 @@ void Win32FormWindow::CreateChild(std::size_t position) {
         throw LastError();
     }
     children_[position] = child;
+    if (state.row->kind != ui::ControlKind::Panel) {
+        SetWindowSubclass(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
+    }
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
     }
@@ -298,6 +328,36 @@ void Win32FormWindow::Sync(const ui::ControlState& state, const RECT& before) {
     HWND container = ContainerWindow(state.row->container);
     InvalidateRect(container, &before, FALSE);
     InvalidateRect(container, &after, FALSE);
+    NotifyProgress(state);
+}
+
+// Tells readers that the progress row's value or name changed.
+void Win32FormWindow::NotifyProgress(const ui::ControlState& state) {
+    const bool value = &state == &model_.At(kFill);
+    if (!value && &state != &model_.At(kFileLabel)) {
+        return;
+    }
+    // The row is the panel's child after its child windows.
+    const auto controls = model_.Controls();
+    LONG id = 1;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        id += children_[i] != nullptr && controls[i].row->container == state.row->container ? 1 : 0;
+    }
+    NotifyWinEvent(value ? EVENT_OBJECT_VALUECHANGE : EVENT_OBJECT_NAMECHANGE, ContainerWindow(state.row->container),
+                   OBJID_CLIENT, id);
+}
+
+ui::ProgressReading Win32FormWindow::Progress(HWND panel) const {
+    const ui::ControlState& label = model_.At(kFileLabel);
+    const float track = model_.At(kTrack).width;
+    ui::ProgressReading reading;
+    reading.name = label.caption.substr(0, label.caption.find_last_not_of(L' ') + 1);
+    reading.percent = track > 0 ? static_cast<int>(std::lround(100.0 * model_.At(kFill).width / track)) : 0;
+    reading.percent = std::clamp(reading.percent, 0, 100);
+    reading.screen = ui::PixelRect(model_.At(kProgressRow), paint_.Dpi());
+    MapWindowPoints(panel, nullptr, reinterpret_cast<POINT*>(&reading.screen), 2);
+    reading.visible = model_.At(kProgressRow).visible && IsWindowVisible(panel);
+    return reading;
 }
 
 HWND Win32FormWindow::ContainerWindow(std::wstring_view container) const {
@@ -335,50 +395,23 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         return 0;
     case WM_ERASEBKGND:
         return 1;  // WM_PAINT covers every pixel
-    case WM_DRAWITEM: {
-        const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        const std::size_t position = item.CtlID - kFirstChildId;
-        if (item.CtlType == ODT_BUTTON && position < children_.size()) {
-            ui::DrawGraphicalButton(item, model_.Controls()[position], paint_);
+    case WM_DRAWITEM:
+        if (OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
             return TRUE;
         }
         break;
-    }
-    case WM_COMMAND: {
-        const std::size_t position = static_cast<std::size_t>(LOWORD(wParam)) - kFirstChildId;
-        if (HIWORD(wParam) == BN_CLICKED && position < children_.size() &&
-            model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
-            onClick_(model_.Controls()[position].row->name);  // may unload the window
-        }
-        return 0;  // among others IDOK and IDCANCEL from Enter and Escape: nothing to do
-    }
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 0;
     case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-            if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
-                focus_ = focus;
-            }
-        } else if (focus_ != nullptr && IsWindow(focus_)) {
-            SetFocus(focus_);
-        }
+        OnActivate(window, LOWORD(wParam) != WA_INACTIVE);
         return 0;
     case WM_CLOSE:
         Unload();  // no handler of the flow runs: the target is not started
         return 0;
-    case WM_DPICHANGED: {
-        const int dpi = HIWORD(wParam);
-        try {
-            paint_.UseDpi(dpi);
-            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-            const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
-            SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-        } catch (const RuntimeError&) {
-            // Without fonts for the new DPI the window keeps the old scale.
-        }
-        Place(paint_.Dpi());
-        InvalidateRect(window, nullptr, FALSE);
+    case WM_DPICHANGED:
+        OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
-    }
     case WM_NCDESTROY:
         // The window and its children are gone, whoever destroyed them.
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -390,6 +423,71 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool Win32FormWindow::OnDrawItem(const DRAWITEMSTRUCT& item) {
+    const std::size_t position = item.CtlID - kFirstChildId;
+    if (item.CtlType != ODT_BUTTON || position >= children_.size()) {
+        return false;
+    }
+    ui::DrawGraphicalButton(item, model_.Controls()[position], paint_);
+    return true;
+}
+
+void Win32FormWindow::OnCommand(WORD id, WORD code) {
+    if (id == IDOK) {
+        // Enter, as the dialog manager reports it: it presses the focused
+        // push button, as Space does. There is no default button.
+        if (const std::size_t position = FocusedButton(); position < children_.size()) {
+            id = static_cast<WORD>(kFirstChildId + position);
+            code = BN_CLICKED;
+        }
+    }
+    const std::size_t position = static_cast<std::size_t>(id) - kFirstChildId;
+    if (code == BN_CLICKED && position < children_.size() &&
+        model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
+        onClick_(model_.Controls()[position].row->name);  // may unload the window
+    }
+    // Anything else, among others IDCANCEL from Escape: nothing to do.
+}
+
+// The position of the button that has the focus, or past the end when none has.
+std::size_t Win32FormWindow::FocusedButton() const {
+    HWND focus = GetFocus();
+    const auto controls = model_.Controls();
+    for (std::size_t i = 0; i < children_.size(); ++i) {
+        if (focus != nullptr && children_[i] == focus && controls[i].row->kind == ui::ControlKind::Button) {
+            return i;
+        }
+    }
+    return children_.size();
+}
+
+// Keeps the focus where the user left it when the window is deactivated and
+// gives it back on activation.
+void Win32FormWindow::OnActivate(HWND window, bool active) {
+    if (!active) {
+        if (HWND focus = GetFocus(); focus != nullptr && IsChild(window, focus)) {
+            focus_ = focus;
+        }
+    } else if (focus_ != nullptr && IsWindow(focus_)) {
+        SetFocus(focus_);
+    }
+}
+
+// The window moved to a monitor of another DPI: everything again at that DPI.
+void Win32FormWindow::OnDpiChanged(HWND window, int dpi, const RECT& suggested) {
+    try {
+        paint_.UseDpi(dpi);
+        model_.FitAutoSizeLabels();
+        const SIZE frame = FrameSize(model_.At({ui::kFormName}), dpi);
+        SetWindowPos(window, nullptr, suggested.left, suggested.top, frame.cx, frame.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        LoadIcons(dpi);
+    } catch (const RuntimeError&) {
+        // Without fonts for the new DPI the window keeps the old scale.
+    }
+    Place(paint_.Dpi());
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -407,11 +505,44 @@ LRESULT CALLBACK Win32FormWindow::PanelProc(HWND window, UINT message, WPARAM wP
         case WM_DRAWITEM:
             // Notifications of controls in the panel are the window's business.
             return SendMessageW(GetParent(window), message, wParam, lParam);
+        case WM_GETOBJECT: {
+            // The panel's caption is never shown, so it is no name; the
+            // painted progress row is a progress bar inside it.
+            ui::AccessibleChanges changes;
+            changes.name = std::wstring();
+            changes.progress = [self, window] { return self->Progress(window); };
+            if (auto answer = ui::AnswerGetObject(window, wParam, lParam, std::move(changes))) {
+                return *answer;
+            }
+            break;
+        }
         default:
             break;
         }
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The buttons and the list: their standard accessible objects, named and
+// given their roles here, as a system with only generic objects needs.
+LRESULT CALLBACK Win32FormWindow::ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR position,
+                                            DWORD_PTR self) noexcept {
+    if (message == WM_GETOBJECT) {
+        const auto& form = *reinterpret_cast<const Win32FormWindow*>(self);
+        ui::AccessibleChanges changes;
+        if (form.model_.Controls()[position].row->kind == ui::ControlKind::ListBox) {
+            changes.name = form.model_.At(kListHeading).caption;  // the heading painted above it
+            changes.role = ROLE_SYSTEM_LIST;
+        } else {
+            changes.role = ROLE_SYSTEM_PUSHBUTTON;  // named by its caption
+        }
+        if (auto answer = ui::AnswerGetObject(window, wParam, lParam, std::move(changes))) {
+            return *answer;
+        }
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(window, ChildProc, position);
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
 }
 
 }  // namespace tessaloom

@@ -13,6 +13,7 @@
 
 #include "core/seams.h"
 #include "ui/form_model.h"
+#include "ui/win32_accessibility.h"
 #include "ui/win32_paint.h"
 #include "win32/handles.h"
 
@@ -30,8 +31,6 @@ public:
     void OnClick(std::function<void(std::wstring_view)> handler) { onClick_ = std::move(handler); }
     // Lets the dialog manager handle keyboard navigation; true when it took the message.
     bool PreTranslate(MSG& message);
-    // The states the window shows.
-    [[nodiscard]] const ui::FormModel& Model() const { return model_; }
 
     std::uintptr_t Handle() override { return reinterpret_cast<std::uintptr_t>(window_.Get()); }
     void SetBackColor(ControlRef control, std::uint32_t colour) override;
@@ -56,8 +55,20 @@ public:
 private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    static LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                      DWORD_PTR self) noexcept;
+    [[nodiscard]] ui::ProgressReading Progress(HWND panel) const;
+    void NotifyProgress(const ui::ControlState& state);
     LRESULT OnFormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    bool OnDrawItem(const DRAWITEMSTRUCT& item);
+    void OnCommand(WORD id, WORD code);
+    void OnActivate(HWND window, bool active);
+    [[nodiscard]] std::size_t FocusedButton() const;
+    void OnDpiChanged(HWND window, int dpi, const RECT& suggested);
     void Create();
+    void CentreOnScreen(int dpi);
+    void LoadIcons(int dpi);
+    void CreateChildren();
     void CreateChild(std::size_t position);
     void Place(int dpi);
     void Paint(HWND window, std::wstring_view container);

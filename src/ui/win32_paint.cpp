@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ui/resources/resource_ids.h"
 #include "win32/win32_error.h"
 
 namespace tessaloom::ui {
@@ -49,9 +50,6 @@ private:
     HDC dc_;
 };
 
-int Width(const RECT& r) { return r.right - r.left; }
-int Height(const RECT& r) { return r.bottom - r.top; }
-
 // Fills a rectangle with a solid colour without creating a brush.
 void FillSolid(HDC dc, const RECT& r, COLORREF colour) {
     SetBkColor(dc, colour);
@@ -65,7 +63,7 @@ void PaintRectangle(HDC dc, const RECT& r, const ControlState& state, int dpi) {
         FillSolid(dc, r, ToColorRef(state.backColour));
     }
     // The outline lies inside the shape's rectangle.
-    const int b = std::min({ScaledBorder(state.row->borderPixels, dpi), Width(r) / 2 + 1, Height(r) / 2 + 1});
+    const int b = std::min({ScaledBorder(state.row->borderPixels, dpi), RectWidth(r) / 2 + 1, RectHeight(r) / 2 + 1});
     if (b > 0) {
         const COLORREF colour = ToColorRef(state.borderColour);
         FillSolid(dc, {r.left, r.top, r.right, r.top + b}, colour);
@@ -86,30 +84,41 @@ void PaintRoundedRectangle(HDC dc, RECT r, const ControlState& state, int dpi) {
         ++r.right;
         ++r.bottom;
     }
-    const int corner = std::min(Width(r), Height(r)) / 2;
+    const int corner = std::min(RectWidth(r), RectHeight(r)) / 2;
     RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
 }
 
-// Pictures keep their natural size: a control smaller than its picture shows
-// the picture's top-left part, never a shrunken picture.
-void PaintPicture(HDC dc, const RECT& r, const ControlState& state, const PaintResources& resources) {
-    switch (state.row->format) {
-    case PictureFormat::Bitmap: {
-        HBITMAP bitmap = resources.Bitmap(state.row->picture);
-        BITMAP info{};
-        if (bitmap == nullptr || GetObjectW(bitmap, sizeof info, &info) == 0) {
-            return;
-        }
-        const int width = std::min(static_cast<int>(info.bmWidth), Width(r));
-        const int height = std::min(static_cast<int>(info.bmHeight), Height(r));
-        UniqueDc source(CreateCompatibleDC(dc));
-        if (width <= 0 || height <= 0 || !source) {
-            return;
-        }
-        Selection selection(source.Get(), bitmap);
-        BitBlt(dc, r.left, r.top, width, height, source.Get(), 0, 0, SRCCOPY);
+// Pictures keep their natural size, scaled with the DPI: a control smaller
+// than its picture shows the picture's top-left part, never a shrunken picture.
+// A version drawn for the DPI is copied as it is; between the drawn scales
+// the nearest version is resampled smoothly to the exact size.
+void PaintBitmap(HDC dc, const RECT& r, const ScaledBitmap& picture) {
+    UniqueDc source(CreateCompatibleDC(dc));
+    if (picture.bitmap == nullptr || !source) {
         return;
     }
+    Selection selection(source.Get(), picture.bitmap);
+    if (picture.drawn.cx == picture.shown.cx && picture.drawn.cy == picture.shown.cy) {
+        const int width = std::min(static_cast<int>(picture.drawn.cx), RectWidth(r));
+        const int height = std::min(static_cast<int>(picture.drawn.cy), RectHeight(r));
+        if (width > 0 && height > 0) {
+            BitBlt(dc, r.left, r.top, width, height, source.Get(), 0, 0, SRCCOPY);
+        }
+        return;
+    }
+    SavedDc saved(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchBlt(dc, r.left, r.top, picture.shown.cx, picture.shown.cy, source.Get(), 0, 0, picture.drawn.cx,
+               picture.drawn.cy, SRCCOPY);
+}
+
+void PaintPicture(HDC dc, const RECT& r, const ControlState& state, const PaintResources& resources) {
+    switch (state.row->format) {
+    case PictureFormat::Bitmap:
+        PaintBitmap(dc, r, resources.Bitmap(state.row->picture));
+        return;
     case PictureFormat::Icon: {
         HICON icon = resources.Icon(state.row->picture);
         if (icon == nullptr) {
@@ -117,7 +126,9 @@ void PaintPicture(HDC dc, const RECT& r, const ControlState& state, const PaintR
         }
         SavedDc saved(dc);
         IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
-        DrawIconEx(dc, r.left, r.top, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        // The icons are square, as large as their controls were designed.
+        const int size = TwipsToPixels(state.row->width, resources.Dpi());
+        DrawIconEx(dc, r.left, r.top, icon, size, size, 0, nullptr, DI_NORMAL);
         return;
     }
     case PictureFormat::Gif:  // the only GIF lies outside the client area: carried, never drawn
@@ -166,25 +177,30 @@ COLORREF ToColorRef(std::uint32_t colour) {
     return colour & 0x00FFFFFFU;
 }
 
+int PictureScaleStep(int dpi) { return std::clamp((dpi - 96 + 12) / 24, 0, PICTURE_SCALE_STEPS - 1); }
+
 void PaintResources::LoadPictures(HMODULE module) {
     for (const ControlRow& row : FormLayout()) {
         if (row.kind != ControlKind::Picture || row.picture == 0) {
             continue;
         }
-        if (row.format == PictureFormat::Bitmap && !bitmaps_.contains(row.picture)) {
-            UniqueGdiObject bitmap(
-                LoadImageW(module, MAKEINTRESOURCEW(row.picture), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-            if (!bitmap) {
-                throw LastError();
+        for (int step = 0; step < PICTURE_SCALE_STEPS; ++step) {
+            const int id = SCALED_PICTURE(row.picture, step);
+            if (row.format == PictureFormat::Bitmap && !bitmaps_.contains(id)) {
+                UniqueGdiObject bitmap(
+                    LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+                if (!bitmap) {
+                    throw LastError();
+                }
+                bitmaps_.emplace(id, std::move(bitmap));
+            } else if (row.format == PictureFormat::Icon && !icons_.contains(id)) {
+                // Width and height 0: the icon's own size.
+                UniqueIcon icon(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, 0)));
+                if (!icon) {
+                    throw LastError();
+                }
+                icons_.emplace(id, std::move(icon));
             }
-            bitmaps_.emplace(row.picture, std::move(bitmap));
-        } else if (row.format == PictureFormat::Icon && !icons_.contains(row.picture)) {
-            // Width and height 0: the icon's own size.
-            UniqueIcon icon(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(row.picture), IMAGE_ICON, 0, 0, 0)));
-            if (!icon) {
-                throw LastError();
-            }
-            icons_.emplace(row.picture, std::move(icon));
         }
     }
 }
@@ -204,13 +220,25 @@ HFONT PaintResources::Font(FontStyle style) const {
     return static_cast<HFONT>(style == FontStyle::Bold ? bold_.Get() : regular_.Get());
 }
 
-HBITMAP PaintResources::Bitmap(int id) const {
-    const auto it = bitmaps_.find(id);
-    return it == bitmaps_.end() ? nullptr : static_cast<HBITMAP>(it->second.Get());
+ScaledBitmap PaintResources::Bitmap(int id) const {
+    auto size = [](const UniqueGdiObject& bitmap) {
+        BITMAP info{};
+        return GetObjectW(bitmap.Get(), sizeof info, &info) != 0 ? SIZE{info.bmWidth, info.bmHeight} : SIZE{};
+    };
+    const auto natural = bitmaps_.find(id);
+    const auto drawn = bitmaps_.find(SCALED_PICTURE(id, PictureScaleStep(dpi_)));
+    if (natural == bitmaps_.end() || drawn == bitmaps_.end()) {
+        return {};
+    }
+    // Twips at 96 DPI: 15 a pixel.
+    const SIZE at96 = size(natural->second);
+    return {static_cast<HBITMAP>(drawn->second.Get()),
+            size(drawn->second),
+            {TwipsToPixels(at96.cx * 15.0, dpi_), TwipsToPixels(at96.cy * 15.0, dpi_)}};
 }
 
 HICON PaintResources::Icon(int id) const {
-    const auto it = icons_.find(id);
+    const auto it = icons_.find(SCALED_PICTURE(id, PictureScaleStep(dpi_)));
     return it == icons_.end() ? nullptr : it->second.Get();
 }
 
@@ -262,7 +290,8 @@ void PaintWindow(HWND window, const FormModel& model, std::wstring_view containe
     RECT client{};
     GetClientRect(window, &client);
     UniqueDc buffer(CreateCompatibleDC(paint.Dc()));
-    UniqueGdiObject bitmap(CreateCompatibleBitmap(paint.Dc(), std::max(1, Width(client)), std::max(1, Height(client))));
+    UniqueGdiObject bitmap(
+        CreateCompatibleBitmap(paint.Dc(), std::max(1, RectWidth(client)), std::max(1, RectHeight(client))));
     if (!buffer || !bitmap) {
         PaintContainer(paint.Dc(), client, model, container, resources);  // short of memory: straight to the screen
         return;
@@ -270,7 +299,8 @@ void PaintWindow(HWND window, const FormModel& model, std::wstring_view containe
     Selection selection(buffer.Get(), bitmap.Get());
     PaintContainer(buffer.Get(), client, model, container, resources);
     const RECT& area = paint.Area();
-    BitBlt(paint.Dc(), area.left, area.top, Width(area), Height(area), buffer.Get(), area.left, area.top, SRCCOPY);
+    BitBlt(paint.Dc(), area.left, area.top, RectWidth(area), RectHeight(area), buffer.Get(), area.left, area.top,
+           SRCCOPY);
 }
 
 void DrawGraphicalButton(const DRAWITEMSTRUCT& item, const ControlState& state, const PaintResources& resources) {

@@ -12,20 +12,37 @@
 
 namespace tessaloom::ui {
 
+inline int RectWidth(const RECT& r) { return r.right - r.left; }
+inline int RectHeight(const RECT& r) { return r.bottom - r.top; }
+
 // A colour of the layout as GDI wants it: system colours looked up by index.
 COLORREF ToColorRef(std::uint32_t colour);
+
+// The version of the pictures drawn nearest a DPI: 0 for 100 % (96 DPI), 1
+// for 125 %, up to 4 for 200 %; SCALED_PICTURE(id, step) is its identifier.
+int PictureScaleStep(int dpi);
+
+// A bitmap of the version nearest the DPI, and the size it is shown at: its
+// size at 96 DPI scaled to the DPI.
+struct ScaledBitmap {
+    HBITMAP bitmap = nullptr;
+    SIZE drawn{};
+    SIZE shown{};
+};
 
 // The fonts at one DPI and the pictures of the window, loaded once.
 class PaintResources {
 public:
-    // Loads every icon and bitmap the layout names from `module`; throws on failure.
+    // Loads every icon and bitmap the layout names, each in every version,
+    // from `module`; throws on failure.
     void LoadPictures(HMODULE module);
     // Creates the fonts for a DPI (when it changed); throws on failure.
     void UseDpi(int dpi);
     [[nodiscard]] int Dpi() const { return dpi_; }
     [[nodiscard]] bool HasFonts() const { return regular_.Valid(); }
     [[nodiscard]] HFONT Font(FontStyle style) const;
-    [[nodiscard]] HBITMAP Bitmap(int id) const;
+    [[nodiscard]] ScaledBitmap Bitmap(int id) const;
+    // The icon of the version nearest the DPI; its size shown is that of the control.
     [[nodiscard]] HICON Icon(int id) const;
 
 private:

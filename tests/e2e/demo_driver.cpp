@@ -1,7 +1,8 @@
 // The demo: lays out an application folder with an older Tessaloom and a
 // Documents folder with a pending update, then runs the real updater. With
 // --interactive a person drives the window; otherwise the demo presses
-// "Update" itself and saves what the screen showed at each step.
+// "Update" itself and saves what the screen showed at each step, after a
+// look at the window on a display scaled to 150 %.
 //   demo_driver.exe DEMO_FOLDER [--interactive]
 
 #include <cstdio>
@@ -43,6 +44,24 @@ void Report(const std::wstring& app) {
     }
 }
 
+// The window as it opens on a display at 150 % (144 DPI), closed again
+// without touching anything.
+bool SaveScaledLook(const std::wstring& demo, const std::wstring& app) {
+    LogPixels display(144);
+    UpdaterRun run(app + L"\\TessaloomUpdate.exe", L" " + app + L"\\" + kMainProgram, demo);
+    HWND window = run.WaitForWindow(L"Tessaloom UPDATES");
+    if (window == nullptr) {
+        Say(L"No window appeared at 150 %.");
+        return false;
+    }
+    Sleep(300);  // let it paint before it is captured
+    SaveScreenshot(window, demo + L"\\0-pending-150.bmp");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    run.WaitForExit();
+    Say(L"Saved the window at 150 % (144 DPI).");
+    return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -57,6 +76,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring update = documents + L"\\My TessaloomSaaS Projects\\Update";
     Prepare(app, update);
     DocumentsRedirect redirect(documents);
+    if (!interactive && !SaveScaledLook(demo, app)) {
+        return 1;
+    }
 
     UpdaterRun run(app + L"\\TessaloomUpdate.exe", L" " + app + L"\\" + kMainProgram, demo);
     Say(L"Started the updater with the main program's path as its command line.");

@@ -179,6 +179,28 @@ DocumentsRedirect::~DocumentsRedirect() {
     RegCloseKey(key);
 }
 
+LogPixels::LogPixels(DWORD dpi) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                        &key_, nullptr) != ERROR_SUCCESS) {
+        Fail(L"cannot open the desktop's settings");
+    }
+    DWORD old = 0;
+    DWORD size = sizeof old;
+    if (RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old), &size) == ERROR_SUCCESS) {
+        previous_ = old;
+    }
+    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+}
+
+LogPixels::~LogPixels() {
+    if (previous_) {
+        RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&*previous_), sizeof *previous_);
+    } else {
+        RegDeleteValueW(key_, L"LogPixels");
+    }
+    RegCloseKey(key_);
+}
+
 Sandbox::Sandbox(std::wstring_view name) : Sandbox(name, std::wstring()) {}
 
 Sandbox::Sandbox(std::wstring_view name, const std::wstring& parent)

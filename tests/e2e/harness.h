@@ -50,6 +50,20 @@ private:
     std::optional<std::wstring> previous_;
 };
 
+// The display's DPI (LogPixels) as Wine reads it when a program starts, for
+// this scope. Wine applies it to every program started afterwards.
+class LogPixels {
+public:
+    explicit LogPixels(DWORD dpi);
+    ~LogPixels();
+    LogPixels(const LogPixels&) = delete;
+    LogPixels& operator=(const LogPixels&) = delete;
+
+private:
+    HKEY key_ = nullptr;
+    std::optional<DWORD> previous_;
+};
+
 // A fresh tree: <root>\app holds the updater and the main program, <root>\docs
 // is the Documents folder.
 class Sandbox {

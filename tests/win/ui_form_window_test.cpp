@@ -18,6 +18,7 @@
 #include "ui/layout.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_form_window.h"
+#include "ui/win32_newer_api.h"
 #include "core/error.h"
 #include "win32/handles.h"
 
@@ -446,25 +447,35 @@ TEST_F(FormWindowTest, AnElementOutsideItsGroupIsARunTimeErrorBeforeAndAfterShow
     EXPECT_EQ(ErrorNumber([&] { (void)window->Width({L"ShapeprogressU", 1}); }), kErrControlArrayElement);
 }
 
-TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrEscapeDoNothing) {
+TEST_F(FormWindowTest, ListHasTheFocusTabGoesToUpdateThenCancelAndEnterOrSpacePressesTheFocusedButton) {
     ShowAsDiscoveryLeavesIt();
     HWND list = FindChild(Form(), L"ListBox");
     HWND update = FindChild(Form(), L"Button", L"Update");
     HWND cancel = FindChild(Form(), L"Button", L"Cancel");
     EXPECT_EQ(GetFocus(), list);
     EXPECT_NE(HIWORD(SendMessageW(Form(), DM_GETDEFID, 0, 0)), DC_HASDEFID);
-    Key(VK_RETURN);
-    Key(VK_ESCAPE);
+    struct Step {
+        UINT key;
+        HWND focus;                        // where the focus is after the key
+        std::vector<std::wstring> clicks;  // every click so far
+    };
+    const std::vector<Step> steps = {
+        {VK_RETURN, list, {}},  // no default button: Enter in the list does nothing
+        {VK_ESCAPE, list, {}},
+        {VK_TAB, update, {}},
+        {VK_RETURN, update, {L"Command1"}},
+        {VK_SPACE, update, {L"Command1", L"Command1"}},
+        {VK_TAB, cancel, {L"Command1", L"Command1"}},
+        {VK_ESCAPE, cancel, {L"Command1", L"Command1"}},
+        {VK_RETURN, cancel, {L"Command1", L"Command1", L"Command2"}},
+        {VK_TAB, list, {L"Command1", L"Command1", L"Command2"}},
+    };
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        Key(steps[i].key);
+        EXPECT_EQ(GetFocus(), steps[i].focus) << "step " << i;
+        EXPECT_EQ(clicks, steps[i].clicks) << "step " << i;
+    }
     EXPECT_TRUE(IsWindow(Form()));
-    EXPECT_TRUE(clicks.empty());
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), update);
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), cancel);
-    Key(VK_ESCAPE);
-    EXPECT_TRUE(clicks.empty());
-    Key(VK_TAB);
-    EXPECT_EQ(GetFocus(), list);
 }
 
 TEST_F(FormWindowTest, ButtonsReportTheirClicksByName) {
@@ -481,7 +492,6 @@ TEST_F(FormWindowTest, CloseBoxUnloadsAndEndsTheLoopWithoutAnyHandler) {
     Pump();
     EXPECT_FALSE(IsWindow(form));
     EXPECT_EQ(window->Handle(), 0U);
-    EXPECT_TRUE(window->Model().Unloaded());
     EXPECT_TRUE(quit);
     EXPECT_TRUE(clicks.empty());
 }
@@ -513,6 +523,36 @@ TEST_F(FormWindowTest, OperationsOnTheShownWindowReachItsControls) {
     EXPECT_EQ(Children(Form()).size(), 4U);
 }
 
+TEST_F(FormWindowTest, MovedToA144DpiMonitorItRedrawsEverythingAtThatDpi) {
+    ShowAsDiscoveryLeavesIt();
+    window->SetWidth(kFill, 1905);
+    RECT suggested{};
+    GetWindowRect(Form(), &suggested);
+    SendMessageW(Form(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT client{};
+    GetClientRect(Form(), &client);
+    EXPECT_EQ(client.right, 588);
+    // The frame is sized for a 144-DPI caption, which Wine, still at 96 DPI, draws smaller.
+    EXPECT_GE(client.bottom, 594);
+    ExpectRect(ClientRectOf(FindChild(Form(), L"Button", L"Update")), 113, 539, 126, 48);
+    ExpectRect(ClientRectOf(FindChild(Form(), L"ListBox")), 19, 272, 552, 195);
+
+    const Pixels shot = Screen();
+    SaveBmp(shot, L"form_dpi_changed_144.bmp");
+    const Pixels banner = Picture(SCALED_PICTURE(IDB_BANNER, 2));
+    const Pixels bar = Picture(SCALED_PICTURE(IDB_BAR_FILL, 2));
+    ASSERT_EQ(banner.width, 591);
+    ASSERT_EQ(bar.width, 191);
+    // The banner (from x = -3) reaches the white corner; the bar's picture
+    // (panel at 5, 216; fill at 356, 275 in it) runs its whole width.
+    for (const int x : {10, 300, 450, 505}) {
+        EXPECT_EQ(shot.At(x, 100), banner.At(x + 3, 100)) << "banner, column " << x;
+    }
+    for (const int x : {0, 100, 150, 180}) {
+        EXPECT_EQ(shot.At(361 + x, 498), bar.At(x, 7)) << "bar, column " << x;
+    }
+}
+
 TEST_F(FormWindowTest, RefreshPaintsNowAndLeavesInputQueued) {
     ShowAsDiscoveryLeavesIt();
     HWND list = FindChild(Form(), L"ListBox");
@@ -522,6 +562,27 @@ TEST_F(FormWindowTest, RefreshPaintsNowAndLeavesInputQueued) {
     EXPECT_NE(shot.At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight);
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, list, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+}
+
+// --- Windows 7: the fallbacks of the newer DPI functions ---------------------
+
+// Under Wine the newer functions exist, so the fallbacks are held against them.
+TEST(Windows7Fallbacks, AgreeWithThePerMonitorFunctions) {
+    const int system = ui::SystemDpi();
+    EXPECT_EQ(ui::windows7::SystemDpi(), system);
+    for (const int dpi : {96, 120, 144, 192}) {
+        for (const int metric : {SM_CXSMICON, SM_CYSMICON, SM_CXICON, SM_CYICON}) {
+            EXPECT_EQ(ui::windows7::SystemMetricForDpi(metric, dpi), ui::SystemMetricForDpi(metric, dpi))
+                << "metric " << metric << " at " << dpi;
+        }
+    }
+    // Windows 7 draws every window at the system's DPI: the frame is only asked for there.
+    constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+    RECT newer{0, 0, 392, 396};
+    RECT older = newer;
+    ASSERT_TRUE(ui::AdjustWindowRectForDpi(newer, kStyle, 0, system));
+    ASSERT_TRUE(ui::windows7::AdjustWindowRectForDpi(older, kStyle, 0, system));
+    EXPECT_TRUE(EqualRect(&older, &newer));
 }
 
 // --- the embedded pictures ---------------------------------------------------
@@ -573,31 +634,36 @@ TEST_F(FormWindowTest, EveryPictureIsEmbeddedInItsFormatAtItsControlsSize) {
         }
         SCOPED_TRACE(std::string(row.name.begin(), row.name.end()));
         switch (row.format) {
-        case ui::PictureFormat::Bitmap: {
-            UniqueGdiObject bitmap(
-                LoadImageW(resources.Get(), MAKEINTRESOURCEW(row.picture), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-            ASSERT_TRUE(bitmap);
-            DIBSECTION dib{};
-            ASSERT_EQ(GetObjectW(bitmap.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
-            EXPECT_EQ(dib.dsBmih.biBitCount, 24);
-            EXPECT_EQ(dib.dsBm.bmWidth * 15, row.width);
-            EXPECT_EQ(dib.dsBm.bmHeight * 15, row.height);
+        case ui::PictureFormat::Bitmap:
+            for (int step = 0; step < PICTURE_SCALE_STEPS; ++step) {
+                UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(SCALED_PICTURE(row.picture, step)),
+                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+                ASSERT_TRUE(bitmap) << "step " << step;
+                DIBSECTION dib{};
+                ASSERT_EQ(GetObjectW(bitmap.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
+                // Drawn at the control's size at 96, 120, 144, 168 and 192 DPI.
+                const int dpi = 96 + 24 * step;
+                EXPECT_EQ(dib.dsBmih.biBitCount, 24);
+                EXPECT_EQ(dib.dsBm.bmWidth, ui::TwipsToPixels(row.width, dpi)) << "step " << step;
+                EXPECT_EQ(dib.dsBm.bmHeight, ui::TwipsToPixels(row.height, dpi)) << "step " << step;
+            }
             break;
-        }
-        case ui::PictureFormat::Icon: {
-            // The icon group's one image: 16 x 16, 8 bits a pixel (256 colours).
-            const std::string_view group = ResourceBytes(resources.Get(), row.picture, RT_GROUP_ICON);
-            ASSERT_GE(group.size(), 6U + 14U);
-            EXPECT_EQ(group[4], 1);  // one image
-            EXPECT_EQ(static_cast<unsigned char>(group[6]), 16);
-            EXPECT_EQ(static_cast<unsigned char>(group[7]), 16);
-            EXPECT_EQ(static_cast<unsigned char>(group[12]), 8);  // bits per pixel
+        case ui::PictureFormat::Icon:
+            // Each icon group holds one image of 256 colours (8 bits a pixel): 16 x 16, 4 more a step.
+            for (int step = 0; step < PICTURE_SCALE_STEPS; ++step) {
+                const std::string_view group =
+                    ResourceBytes(resources.Get(), SCALED_PICTURE(row.picture, step), RT_GROUP_ICON);
+                ASSERT_GE(group.size(), 6U + 14U) << "step " << step;
+                EXPECT_EQ(group[4], 1);  // one image
+                EXPECT_EQ(static_cast<unsigned char>(group[6]), 16 + 4 * step);
+                EXPECT_EQ(static_cast<unsigned char>(group[7]), 16 + 4 * step);
+                EXPECT_EQ(static_cast<unsigned char>(group[12]), 8);  // bits per pixel
+            }
             if (row.kind != ui::ControlKind::Window) {
                 EXPECT_EQ(row.width, 16 * 15);
                 EXPECT_EQ(row.height, 16 * 15);
             }
             break;
-        }
         case ui::PictureFormat::Gif: {
             const std::string_view gif = ResourceBytes(resources.Get(), row.picture, RT_RCDATA);
             ASSERT_GT(gif.size(), 13U);

@@ -1,0 +1,138 @@
+// The real window as a screen reader meets it: through oleacc, across
+// processes, as Windows' readers ask.
+
+#include <windows.h>
+
+#include <oleacc.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harness.h"
+
+namespace tessaloom::test {
+namespace {
+
+// What a reader holds: an object and its answers for one child (or itself).
+class Reader {
+public:
+    Reader() {
+        CoInitialize(nullptr);
+        oleacc_ = LoadLibraryW(L"oleacc.dll");
+        fromWindow_ = reinterpret_cast<decltype(&AccessibleObjectFromWindow)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(oleacc_, "AccessibleObjectFromWindow")));
+    }
+    ~Reader() {
+        Reset();
+        FreeLibrary(oleacc_);
+        CoUninitialize();
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // Reads the object of a window; false when there is none.
+    bool Open(HWND window, LONG object = OBJID_CLIENT) {
+        Reset();
+        // With MinGW the import library's IID_IAccessible is wrong: the header's __uuidof is right.
+        return fromWindow_ != nullptr &&
+               SUCCEEDED(fromWindow_(window, static_cast<DWORD>(object), __uuidof(IAccessible),
+                                     reinterpret_cast<void**>(&object_))) &&
+               object_ != nullptr;
+    }
+
+    std::wstring Name(long child = CHILDID_SELF) { return Text(&IAccessible::get_accName, child); }
+    std::wstring Value(long child = CHILDID_SELF) { return Text(&IAccessible::get_accValue, child); }
+    long Role(long child = CHILDID_SELF) {
+        VARIANT role;
+        VariantInit(&role);
+        object_->get_accRole(Child(child), &role);
+        const long value = role.vt == VT_I4 ? role.lVal : -1;
+        VariantClear(&role);
+        return value;
+    }
+    long ChildCount() {
+        long count = -1;
+        object_->get_accChildCount(&count);
+        return count;
+    }
+
+private:
+    static VARIANT Child(long id) {
+        VARIANT child;
+        VariantInit(&child);
+        child.vt = VT_I4;
+        child.lVal = id;
+        return child;
+    }
+    std::wstring Text(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*), long child) {
+        BSTR text = nullptr;
+        (object_->*get)(Child(child), &text);
+        std::wstring result = text != nullptr ? std::wstring(text, SysStringLen(text)) : L"";
+        SysFreeString(text);
+        return result;
+    }
+    void Reset() {
+        if (object_ != nullptr) {
+            object_->Release();
+            object_ = nullptr;
+        }
+    }
+
+    HMODULE oleacc_ = nullptr;
+    decltype(&AccessibleObjectFromWindow) fromWindow_ = nullptr;
+    IAccessible* object_ = nullptr;
+};
+
+TEST(Accessibility, ReadersHearTheWindowItsControlsAndTheProgress) {
+    Sandbox sandbox(L"reader");
+    sandbox.WriteUpdateList("path\r\nfirst.dll\r\nTessaloomCore.dll\r\n");
+    sandbox.WriteNewFile(L"first.dll", "new");
+    sandbox.WriteNewFile(L"TessaloomCore.dll", "new");
+    UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+    HWND window = run.WaitForWindow(L"Tessaloom UPDATES");
+    ASSERT_NE(window, nullptr);
+    HWND list = FindChild(window, L"ListBox");
+    HWND panel = GetParent(list);
+
+    Reader reader;
+    struct Expected {
+        HWND window;
+        LONG object;
+        std::wstring name;
+        long role;
+    };
+    // (Wine's object for a whole window, OBJID_WINDOW, answers neither name nor role.)
+    const Expected controls[] = {
+        {window, OBJID_CLIENT, L"Tessaloom UPDATES", ROLE_SYSTEM_CLIENT},
+        {list, OBJID_CLIENT, L"List of Files", ROLE_SYSTEM_LIST},
+        {FindChild(window, L"Button", L"Update"), OBJID_CLIENT, L"Update", ROLE_SYSTEM_PUSHBUTTON},
+        {FindChild(window, L"Button", L"Cancel"), OBJID_CLIENT, L"Cancel", ROLE_SYSTEM_PUSHBUTTON},
+        {panel, OBJID_CLIENT, L"", ROLE_SYSTEM_CLIENT},  // the panel's hidden caption is no name
+    };
+    for (const Expected& control : controls) {
+        ASSERT_TRUE(reader.Open(control.window, control.object))
+            << std::string(control.name.begin(), control.name.end());
+        EXPECT_EQ(reader.Name(), control.name);
+        EXPECT_EQ(reader.Role(), control.role) << std::string(control.name.begin(), control.name.end());
+    }
+
+    // In the panel: the list's window, then the painted progress row.
+    ASSERT_TRUE(reader.Open(panel));
+    ASSERT_EQ(reader.ChildCount(), 2);
+    EXPECT_EQ(reader.Role(2), ROLE_SYSTEM_PROGRESSBAR);
+    EXPECT_EQ(reader.Value(2), L"0%");
+    EXPECT_EQ(reader.Name(2), L"File:");
+
+    Click(FindChild(window, L"Button", L"Update"));
+    HWND box = run.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(reader.Open(panel));
+    EXPECT_EQ(reader.Value(2), L"100%");
+    EXPECT_EQ(reader.Name(2), L"TessaloomCore.dll");
+    DismissMessageBox(box);
+    EXPECT_EQ(run.WaitForExit(), 0U);
+}
+
+}  // namespace
+}  // namespace tessaloom::test
