@@ -10,7 +10,7 @@ execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_
 # exports it; never add GetDpiForWindow, GetDpiForSystem, AdjustWindowRectExForDpi,
 # GetSystemMetricsForDpi, SetDefaultDllDirectories, AddDllDirectory and the like.
 set(allowed_kernel32
-  AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW
+  AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
   CreateProcessW CreateSemaphoreA DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection
   FindClose FindFirstFileW FindNextFileW FlushFileBuffers FormatMessageW FreeLibrary GetCommandLineW
   GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetExitCodeProcess
@@ -21,12 +21,12 @@ set(allowed_kernel32
   LoadLibraryExW LoadLibraryW LocalFree MoveFileExW MoveFileW MulDiv MultiByteToWideChar OpenProcess
   OutputDebugStringA QueryPerformanceCounter RaiseException ReadFile ReleaseSemaphore RemoveDirectoryW
   RemoveVectoredExceptionHandler ResetEvent ResumeThread RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx
-  RtlVirtualUnwind SetCurrentDirectoryW SetDllDirectoryW SetEvent SetFileAttributesW SetFileTime SetLastError
+  RtlVirtualUnwind SetCurrentDirectoryW SetDllDirectoryW SetEvent SetFileAttributesW SetFilePointerEx SetFileTime SetLastError
   SetProcessAffinityMask SetThreadContext SetThreadErrorMode SetThreadPriority SetUnhandledExceptionFilter
   Sleep SuspendThread TlsAlloc TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery
   WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile __C_specific_handler)
 set(allowed_user32
-  AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CreateWindowExW DefWindowProcW DestroyIcon
+  AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
   DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
   GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect

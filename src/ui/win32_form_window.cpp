@@ -26,9 +26,6 @@ constexpr DWORD kFormExStyle = 0;
 constexpr int kFirstChildId = 100;
 
 // What the progress row shows: the fill within its track, and the file's name.
-constexpr ControlRef kFill{L"ShapeprogressU", 0};
-constexpr ControlRef kTrack{L"ShapeprogressWu"};
-constexpr ControlRef kFileLabel{L"npercent_txt_up", 0};
 constexpr ControlRef kProgressRow{L"Shape1_up", 1};
 // The list's heading, painted above it: the list's name for a reader.
 constexpr ControlRef kListHeading{L"npercent_txt_up", 3};

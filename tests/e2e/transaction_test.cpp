@@ -136,7 +136,7 @@ TEST(Faults, ALockOfAMomentIsWaitedOutAndAFullDiskChangesNothing) {
         GTEST_SKIP() << "no small drive here (it needs root)";
     }
     Sandbox sandbox(L"full", small);
-    const Update update(sandbox, 1 << 20);  // leaves about half a MiB free: no room to stage f1
+    const Update update(sandbox);  // 12.5 MiB of new and old files: no room on 16 MiB to stage them all
     UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
     ShowAndPressUpdate(run);
     HWND box = run.WaitForMessageBox();

@@ -2,7 +2,7 @@
 # A drive whose storage runs out beneath its file system, as thin-provisioned
 # storage does: an ext4 image of 64 MiB on a 3 MiB tmpfs, loop-mounted at
 # BUILD/thin-drive/drive. Writes succeed into the cache; flushing them fails.
-# Beside it, BUILD/thin-drive/full: a plain 8 MiB tmpfs that simply fills up.
+# Beside it, BUILD/thin-drive/full: a plain 16 MiB tmpfs that simply fills up.
 # Needs root (and loop devices for the first); without them it leaves no
 # drive and the tests that need one skip.
 # usage: thin_drive.sh start|stop BUILD_DIR
@@ -17,7 +17,7 @@ stop() {
 stop
 [ "$1" = stop ] && exit 0
 mkdir -p "$root/backing" "$root/drive" "$root/full"
-if mount -t tmpfs -o size=8m tmpfs "$root/full" 2>/dev/null; then
+if mount -t tmpfs -o size=16m tmpfs "$root/full" 2>/dev/null; then
   chmod 777 "$root/full" && touch "$root/full/mounted"
 fi
 if mount -t tmpfs -o size=3m tmpfs "$root/backing" 2>/dev/null &&
