@@ -29,8 +29,8 @@ set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
   DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
-  GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
-  IsChild IsDialogMessageW IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
+  FindWindowW GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
+  IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow
   RegisterClassExW
   ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongPtrW SetWindowPos SetWindowTextW

@@ -90,7 +90,7 @@ ControlState& FormModel::Find(ControlRef control, Supports supports) {
     return state;
 }
 
-ControlState& FormModel::List() { return Find({L"List_up"}, IsList); }
+ControlState& FormModel::List() { return Find(kList, IsList); }
 
 void FormModel::SetBackColor(ControlRef control, std::uint32_t colour) {
     Find(control, HasBackColour).backColour = colour;

@@ -74,9 +74,12 @@ public:
     void Refresh() override {}
     void Unload() override;
 
+    // Where a control stands in Controls(); throws as At() does. The one
+    // way a control is looked up.
+    [[nodiscard]] std::size_t IndexOf(ControlRef control) const;
+
 private:
     using Supports = bool (*)(ControlKind);
-    [[nodiscard]] std::size_t IndexOf(ControlRef control) const;
     ControlState& Find(ControlRef control, Supports supports);
     ControlState& List();
     void Fit(ControlState& state, std::wstring_view caption);

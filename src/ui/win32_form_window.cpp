@@ -86,11 +86,11 @@ bool Win32FormWindow::PreTranslate(MSG& message) { return window_ && IsDialogMes
 
 template <typename Operation>
 void Win32FormWindow::Change(ControlRef control, Operation operation) {
-    const ui::ControlState& state = model_.At(control);
-    const RECT before = ui::PixelRect(state, paint_.Dpi());
+    const std::size_t position = model_.IndexOf(control);
+    const RECT before = ui::PixelRect(model_.Controls()[position], paint_.Dpi());
     operation();
     if (window_) {
-        Sync(state, before);
+        Sync(position, before);
     }
 }
 
@@ -303,8 +303,8 @@ void Win32FormWindow::Place(int dpi) {
     }
 }
 
-void Win32FormWindow::Sync(const ui::ControlState& state, const RECT& before) {
-    const std::size_t position = PositionOf(state);
+void Win32FormWindow::Sync(std::size_t position, const RECT& before) {
+    const ui::ControlState& state = model_.Controls()[position];
     const ui::ControlKind kind = state.row->kind;
     if (kind == ui::ControlKind::Window) {
         SetWindowTextW(window_.Get(), state.caption.c_str());
@@ -361,18 +361,14 @@ HWND Win32FormWindow::ContainerWindow(std::wstring_view container) const {
     if (container == ui::kFormName) {
         return window_.Get();
     }
-    return children_[PositionOf(model_.At({container}))];
+    return children_[model_.IndexOf({container})];
 }
 
 HWND Win32FormWindow::ListWindow() const {
     if (!window_) {
         return nullptr;
     }
-    return children_[PositionOf(model_.At({L"List_up"}))];
-}
-
-std::size_t Win32FormWindow::PositionOf(const ui::ControlState& state) const {
-    return static_cast<std::size_t>(&state - model_.Controls().data());
+    return children_[model_.IndexOf(kList)];
 }
 
 // --- messages ---------------------------------------------------------------

@@ -74,10 +74,9 @@ private:
     void Paint(HWND window, std::wstring_view container);
     [[nodiscard]] HWND ContainerWindow(std::wstring_view container) const;
     [[nodiscard]] HWND ListWindow() const;
-    [[nodiscard]] std::size_t PositionOf(const ui::ControlState& state) const;
     template <typename Operation>
     void Change(ControlRef control, Operation operation);
-    void Sync(const ui::ControlState& state, const RECT& before);
+    void Sync(std::size_t position, const RECT& before);
 
     HINSTANCE instance_;
     HMODULE resources_;
