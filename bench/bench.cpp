@@ -1,7 +1,7 @@
 // Benchmarks of the real updater under Wine; each prints its figures.
 //   bench.exe startup [launches]   no update list: updater against the null launcher
 //   bench.exe discovery            32,766 listed names, all absent and all present: start to window shown
-//   bench.exe apply                20 files of 10 MB with current files: "Update" to the success message,
+//   bench.exe apply [updater.exe]  20 files of 10 MB with current files: "Update" to the success message,
 //                                  against plain and flushed copies, median of 5 rounds
 
 #include <algorithm>
@@ -102,7 +102,11 @@ struct ApplyRound {
     static constexpr int kFiles = 20;
     Sandbox sandbox{L"bench"};
 
-    ApplyRound() {
+    // `updater`, when given, replaces the updater of this build (to compare builds).
+    explicit ApplyRound(const std::wstring& updater) {
+        if (!updater.empty()) {
+            CopyFileW(updater.c_str(), (sandbox.app + L"\\TessaloomUpdate.exe").c_str(), FALSE);
+        }
         const std::string content(10 * 1000 * 1000, 'u');
         std::string list = "path\r\n";
         for (int i = 1; i <= kFiles; ++i) {
@@ -158,11 +162,11 @@ struct ApplyRound {
     }
 };
 
-int Apply() {
+int Apply(const std::wstring& otherUpdater) {
     constexpr int kRounds = 5;
     std::vector<double> updater, plain, durable, toPlain, toDurable;
     for (int round = 0; round < kRounds; ++round) {
-        const ApplyRound files;
+        const ApplyRound files(otherUpdater);
         plain.push_back(files.Copies(L"plain", false));
         durable.push_back(files.Copies(L"durable", true));
         const std::optional<double> applying = files.Updater();
@@ -194,8 +198,8 @@ int wmain(int argc, wchar_t** argv) {
         return Discovery();
     }
     if (what == L"apply") {
-        return Apply();
+        return Apply(argc > 2 ? argv[2] : L"");
     }
-    std::fwprintf(stderr, L"usage: bench startup [launches] | discovery | apply\n");
+    std::fwprintf(stderr, L"usage: bench startup [launches] | discovery | apply [updater.exe]\n");
     return 2;
 }
