@@ -72,9 +72,9 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
         return;
     }
     try {
-        RecoverInterruptedUpdate(p_.files, app, false);
-    } catch (const RuntimeError&) {
-        // Left for the next walk.
+        RecoverInterruptedUpdate(p_.files, app, false, &log_);
+    } catch (const RuntimeError& error) {
+        log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
     }
 }
 
@@ -172,7 +172,22 @@ void Form1::CheckforUpdates() {
 }
 
 void Form1::Command1_Click() {
-    Click([this] { CheckforUpdatesOk(); });
+    Click([this] { Walk(); });
+}
+
+// Applies the update and leaves a log of it beside the update list: written
+// once the walk has ended, after a failed update was undone and before its
+// error is shown. A log that cannot be written is given up.
+void Form1::Walk() {
+    log_.Begin(p_.process.LocalTime(), p_.process.Version(), p_.process.ApplicationFolder(), UpdatePath);
+    try {
+        CheckforUpdatesOk();
+    } catch (...) {
+        log_.Failed(CurrentError());
+        log_.Write(p_.files, UpdatePath);
+        throw;
+    }
+    log_.Write(p_.files, UpdatePath);
 }
 
 // Stages every pending file, moving the bar per position, then commits them
@@ -181,7 +196,7 @@ void Form1::CheckforUpdatesOk() {
     p_.view.SetWidth(kFill, 0);
     const int count = p_.view.ListCount();
     const std::wstring app = p_.process.ApplicationFolder();
-    UpdateTransaction update(p_.files, app, UpdatePath);
+    UpdateTransaction update(p_.files, app, UpdatePath, &log_);
     update.Plan({PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles))});
     bool applied = false;
     for (int position = 1; position <= count; ++position) {
@@ -205,6 +220,7 @@ void Form1::CheckforUpdatesOk() {
         p_.view.Refresh();
     }
     update.Commit();
+    log_.Note(applied ? L"Update complete" : L"Nothing was applied");
     if (applied) {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
@@ -222,6 +238,9 @@ void Form1::LaunchTargetAndClose() {
     if (!TargetCommand.empty()) {
         TargetCommand = L"\"" + TargetCommand + L"\"";
         p_.process.Start(TargetCommand);
+        if (log_.Begun()) {
+            log_.Note(L"Started " + TargetCommand);
+        }
     }
     p_.view.Unload();
     loaded_ = false;

@@ -77,6 +77,12 @@ public:
     virtual std::wstring ExecutableName() = 0;
     // The product name of the executable's version information.
     virtual std::wstring ProductName() = 0;
+    // The file version of the executable's version information ("4.00.0006"),
+    // or the empty string. Never throws.
+    virtual std::wstring Version() = 0;
+    // The local date and time with its offset from UTC, for logs
+    // ("2024-05-31 14:03:27 UTC+02:00"). Never throws.
+    virtual std::wstring LocalTime() = 0;
     // Starts a command line, its window shown normally with the focus; does not wait.
     virtual void Start(const std::wstring& commandLine) = 0;
     // Claims the application folder for this run of the updater, for as long

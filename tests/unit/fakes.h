@@ -28,6 +28,17 @@ inline std::int32_t ErrorNumber(const std::function<void()>& action) {
     return 0;
 }
 
+// The journal without the walk's log being written.
+inline Journal WithoutLog(const Journal& journal) {
+    Journal rest;
+    for (const std::wstring& entry : journal) {
+        if (entry.find(L"\\TessaloomUpdate.log") == std::wstring::npos) {
+            rest.push_back(entry);
+        }
+    }
+    return rest;
+}
+
 inline std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 struct FakeFile {
@@ -169,6 +180,8 @@ public:
     std::wstring ApplicationFolder() override { return L"C:\\App"; }
     std::wstring ExecutableName() override { return L"TessaloomUpdate"; }
     std::wstring ProductName() override { return L"UpdateTessaloom"; }
+    std::wstring Version() override { return L"4.00.0006"; }
+    std::wstring LocalTime() override { return L"2024-05-31 14:03:27 UTC+02:00"; }
     bool otherUpdaterRunning = false;
     bool ClaimApplicationFolder() override { return !otherUpdaterRunning; }
     void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }

@@ -334,6 +334,8 @@ struct InertProcess final : Process {
     std::wstring ApplicationFolder() override { return folder_; }
     std::wstring ExecutableName() override { return {}; }
     std::wstring ProductName() override { return {}; }
+    std::wstring Version() override { return {}; }
+    std::wstring LocalTime() override { return {}; }
     void Start(const std::wstring&) override {}
     bool ClaimApplicationFolder() override { return true; }
     void ActivateOtherInstance() override {}
