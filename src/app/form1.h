@@ -52,6 +52,7 @@ public:
 private:
     void Form_Load();
     void Walk();
+    void ShowApplied(int position, const std::wstring& name);
     void FinishInterruptedUpdate(const std::wstring& app);
     void ApplyTheme();
     void LaunchTargetAndClose();

@@ -92,6 +92,28 @@ public:
     virtual void ActivateOtherInstance() = 0;
 };
 
+// A two-way connection of whole messages between the updater's window and the
+// instance of it that applies an update with administrator rights.
+class Channel {
+public:
+    virtual ~Channel() = default;
+    virtual void Send(std::string_view message) = 0;
+    // The next message; nothing once the other end has gone.
+    virtual std::optional<std::string> Receive() = 0;
+};
+
+// Applying where this user cannot write: an instance of this updater with
+// administrator rights that applies what this one hands it.
+class Elevation {
+public:
+    virtual ~Elevation() = default;
+    // False when this user may not create files in the folder. Never throws.
+    virtual bool CanWrite(const std::wstring& folder) = 0;
+    // Starts this updater with administrator rights (the user is asked once)
+    // and returns the connection to it; nothing when the user declined.
+    virtual std::unique_ptr<Channel> StartElevated(std::uintptr_t window) = 0;
+};
+
 // Modal message boxes.
 class Dialogs {
 public:
@@ -174,6 +196,7 @@ struct Platform {
     AnsiDecoder decodeAnsi;
     // Creates the SpecialFolder object on first use of Form1::Special_Folder.
     std::function<std::unique_ptr<SpecialFolder>()> makeSpecialFolder;
+    Elevation& elevation;
 };
 
 }  // namespace tessaloom

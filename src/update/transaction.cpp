@@ -384,15 +384,17 @@ void UpdateTransaction::RollBack() noexcept {
         return;
     }
     const std::wstring journal = Join(app_, kJournalName);
+    bool undone = false;
     try {
         Renames(files_, app_, true, events_).Undo(entries_, committing_ ? kCommitting : kStaging, journal);
-        Tell(events_, Step::RolledBack, journal);
+        undone = true;
     } catch (...) {
         // The journal stays: the next start finishes putting things back.
-        try {
-            Tell(events_, Step::RollBackLeft, journal);
-        } catch (...) {
-        }
+    }
+    try {
+        Tell(events_, undone ? Step::RolledBack : Step::RollBackLeft, journal);
+    } catch (...) {
+        // Nobody to tell.
     }
 }
 

@@ -42,7 +42,8 @@ struct UpdateEntry {
 };
 
 // What applying does, step by step, told to whoever keeps a record of it
-// (the walk's log). Called as each step is done; a sink must not throw.
+// (the walk's log, or the window an elevated instance reports to). Called as
+// each step is done; a sink that throws fails the update, which is undone.
 class UpdateEvents {
 public:
     enum class Step {
