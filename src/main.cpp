@@ -3,8 +3,11 @@
 
 #include <windows.h>
 
+#include "app/elevated.h"
 #include "app/form1.h"
+#include "core/elevated_command.h"
 #include "services/dialogs.h"
+#include "services/elevation.h"
 #include "services/process.h"
 #include "services/files.h"
 #include "services/registry.h"
@@ -20,11 +23,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     Win32Files files;
     Win32Process process;
+    // Started by our own window to apply with administrator rights: no
+    // window, no start of the main program; the exit code is the result.
+    if (const auto elevated = ParseElevatedCommand(process.CommandLine())) {
+        try {
+            const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
+            return ApplyForParent(files, process.ApplicationFolder(), *parent);
+        } catch (...) {
+            return CurrentError().Number();  // refused or cut off before anything was applied
+        }
+    }
     Win32Registry registry;
+    Win32Elevation elevation;
     Win32FormWindow window(instance);
     Win32Dialogs dialogs(window);
     Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
     window.OnClick([&form](std::wstring_view control) {
         if (control == L"Command1") {
             form.Command1_Click();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/command_line.h"
+#include "app/elevated.h"
 #include "update/transaction.h"
 #include "update/file_names.h"
 #include "update/progress.h"
@@ -72,9 +73,9 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
         return;
     }
     try {
-        RecoverInterruptedUpdate(p_.files, app, false);
-    } catch (const RuntimeError&) {
-        // Left for the next walk.
+        RecoverInterruptedUpdate(p_.files, app, false, &log_);
+    } catch (const RuntimeError& error) {
+        log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
     }
 }
 
@@ -172,43 +173,81 @@ void Form1::CheckforUpdates() {
 }
 
 void Form1::Command1_Click() {
-    Click([this] { CheckforUpdatesOk(); });
+    Click([this] { Walk(); });
+}
+
+// Applies the update and leaves a log of it beside the update list: written
+// once the walk has ended, after a failed update was undone and before its
+// error is shown. A log that cannot be written is given up.
+void Form1::Walk() {
+    log_.Begin(p_.process.LocalTime(), p_.process.Version(), p_.process.ApplicationFolder(), UpdatePath);
+    try {
+        CheckforUpdatesOk();
+    } catch (...) {
+        log_.Failed(CurrentError());
+        log_.Write(p_.files, UpdatePath);
+        throw;
+    }
+    log_.Write(p_.files, UpdatePath);
 }
 
 // Stages every pending file, moving the bar per position, then commits them
 // all at once: a failure anywhere puts every file back before it is reported.
+// Where this user may not change the application folder, an instance of the
+// updater with administrator rights does the same for the same names, and
+// the bar follows its reports.
 void Form1::CheckforUpdatesOk() {
     p_.view.SetWidth(kFill, 0);
     const int count = p_.view.ListCount();
     const std::wstring app = p_.process.ApplicationFolder();
-    UpdateTransaction update(p_.files, app, UpdatePath);
-    update.Plan({PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles))});
+    const std::vector<std::wstring> names(
+        PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles)));
     bool applied = false;
-    for (int position = 1; position <= count; ++position) {
-        const std::wstring& name = PendingFiles.at(static_cast<std::size_t>(position) - 1);
-        if (!update.Stage(static_cast<std::size_t>(position) - 1, [this] { p_.view.Refresh(); })) {
-            continue;  // absent, or vanished since discovery
+    if (!names.empty() && !p_.elevation.CanWrite(app)) {
+        const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
+        if (!elevated) {
+            log_.Note(L"Administrator rights were declined: nothing was changed");
+            return;  // the window stays: "Cancel" still starts the main program
         }
-        p_.files.SetCurrentFolder(app);
-        applied = true;
-        p_.view.Show();
-
-        const float fill = FillWidth(position, p_.view.Width(kTrack), static_cast<int>(PendingFiles.size()));
-        p_.view.SetWidth(kFill, fill);
-        const float shown = p_.view.Width(kFill);
-        const float cap = p_.view.Width(kCap);
-        if (CapVisible(cap, shown)) {
-            p_.view.SetVisible(kCap, true);
+        log_.Note(L"Applied with administrator rights: this user may not change the application folder");
+        ApplyElevated(*elevated, {UpdatePath, names}, log_, [&](std::size_t position) {
+            applied = true;
+            ShowApplied(static_cast<int>(position) + 1, names[position]);
+        });
+    } else {
+        UpdateTransaction update(p_.files, app, UpdatePath, &log_);
+        update.Plan(names);
+        for (int position = 1; position <= count; ++position) {
+            const std::wstring& name = PendingFiles.at(static_cast<std::size_t>(position) - 1);
+            if (!update.Stage(static_cast<std::size_t>(position) - 1, [this] { p_.view.Refresh(); })) {
+                continue;  // absent, or vanished since discovery
+            }
+            applied = true;
+            ShowApplied(position, name);
         }
-        p_.view.SetLeft(kCap, CapLeft(shown, p_.view.Left(kFill), cap));
-        p_.view.SetCaption(kFileLabel, name);
-        p_.view.Refresh();
+        update.Commit();
     }
-    update.Commit();
+    log_.Note(applied ? L"Update complete" : L"Nothing was applied");
     if (applied) {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
     LaunchTargetAndClose();
+}
+
+// Moves the bar to a position (from 1) that was applied and names its file.
+void Form1::ShowApplied(int position, const std::wstring& name) {
+    p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
+    p_.view.Show();
+    const float fill = FillWidth(position, p_.view.Width(kTrack), static_cast<int>(PendingFiles.size()));
+    p_.view.SetWidth(kFill, fill);
+    const float shown = p_.view.Width(kFill);
+    const float cap = p_.view.Width(kCap);
+    if (CapVisible(cap, shown)) {
+        p_.view.SetVisible(kCap, true);
+    }
+    p_.view.SetLeft(kCap, CapLeft(shown, p_.view.Left(kFill), cap));
+    p_.view.SetCaption(kFileLabel, name);
+    p_.view.Refresh();
 }
 
 void Form1::Command2_Click() {
@@ -222,6 +261,9 @@ void Form1::LaunchTargetAndClose() {
     if (!TargetCommand.empty()) {
         TargetCommand = L"\"" + TargetCommand + L"\"";
         p_.process.Start(TargetCommand);
+        if (log_.Begun()) {
+            log_.Note(L"Started " + TargetCommand);
+        }
     }
     p_.view.Unload();
     loaded_ = false;

@@ -9,6 +9,7 @@
 
 #include "core/seams.h"
 #include "core/error.h"
+#include "update/walk_log.h"
 
 namespace tessaloom {
 
@@ -50,6 +51,8 @@ public:
 
 private:
     void Form_Load();
+    void Walk();
+    void ShowApplied(int position, const std::wstring& name);
     void FinishInterruptedUpdate(const std::wstring& app);
     void ApplyTheme();
     void LaunchTargetAndClose();
@@ -60,6 +63,7 @@ private:
 
     Platform p_;
     std::unique_ptr<SpecialFolder> FolderService;
+    WalkLog log_;  // what the start-up and a walk did, written when the walk ends
     bool loaded_ = true;
     bool ended_ = false;
     bool clickRunning_ = false;  // a button's work is under way

@@ -77,6 +77,12 @@ public:
     virtual std::wstring ExecutableName() = 0;
     // The product name of the executable's version information.
     virtual std::wstring ProductName() = 0;
+    // The file version of the executable's version information ("4.00.0006"),
+    // or the empty string. Never throws.
+    virtual std::wstring Version() = 0;
+    // The local date and time with its offset from UTC, for logs
+    // ("2024-05-31 14:03:27 UTC+02:00"). Never throws.
+    virtual std::wstring LocalTime() = 0;
     // Starts a command line, its window shown normally with the focus; does not wait.
     virtual void Start(const std::wstring& commandLine) = 0;
     // Claims the application folder for this run of the updater, for as long
@@ -84,6 +90,28 @@ public:
     virtual bool ClaimApplicationFolder() = 0;
     // Brings the window of the updater that holds the claim to the front.
     virtual void ActivateOtherInstance() = 0;
+};
+
+// A two-way connection of whole messages between the updater's window and the
+// instance of it that applies an update with administrator rights.
+class Channel {
+public:
+    virtual ~Channel() = default;
+    virtual void Send(std::string_view message) = 0;
+    // The next message; nothing once the other end has gone.
+    virtual std::optional<std::string> Receive() = 0;
+};
+
+// Applying where this user cannot write: an instance of this updater with
+// administrator rights that applies what this one hands it.
+class Elevation {
+public:
+    virtual ~Elevation() = default;
+    // False when this user may not create files in the folder. Never throws.
+    virtual bool CanWrite(const std::wstring& folder) = 0;
+    // Starts this updater with administrator rights (the user is asked once)
+    // and returns the connection to it; nothing when the user declined.
+    virtual std::unique_ptr<Channel> StartElevated(std::uintptr_t window) = 0;
 };
 
 // Modal message boxes.
@@ -168,6 +196,7 @@ struct Platform {
     AnsiDecoder decodeAnsi;
     // Creates the SpecialFolder object on first use of Form1::Special_Folder.
     std::function<std::unique_ptr<SpecialFolder>()> makeSpecialFolder;
+    Elevation& elevation;
 };
 
 }  // namespace tessaloom

@@ -56,18 +56,50 @@ std::wstring Win32Process::ExecutableName() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
-std::wstring Win32Process::ProductName() {
+// A string of the executable's version information (US English, Unicode).
+std::wstring Win32Process::VersionString(const wchar_t* name) {
     const std::wstring path = ModulePath();
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
     std::vector<unsigned char> block(size);
     void* value = nullptr;
     UINT length = 0;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
     if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
-        !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductName", &value, &length) || length == 0) {
+        !VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) {
         return {};
     }
     return static_cast<const wchar_t*>(value);
+}
+
+std::wstring Win32Process::ProductName() { return VersionString(L"ProductName"); }
+
+std::wstring Win32Process::Version() {
+    try {
+        return VersionString(L"FileVersion");
+    } catch (const RuntimeError&) {
+        return {};  // the module's path could not be had
+    }
+}
+
+std::wstring Win32Process::LocalTime() {
+    FILETIME utc{};
+    GetSystemTimeAsFileTime(&utc);
+    FILETIME local{};
+    SYSTEMTIME time{};
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) {
+        return {};
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32U) | t.dwLowDateTime);
+    };
+    const long long minutes = (ticks(local) - ticks(utc)) / 600000000LL;  // 100 ns ticks in a minute
+    const long long offset = minutes < 0 ? -minutes : minutes;
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%04d-%02d-%02d %02d:%02d:%02d UTC%ls%02d:%02d", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond, minutes < 0 ? L"-" : L"+", static_cast<int>(offset / 60),
+                  static_cast<int>(offset % 60));
+    return text;
 }
 
 void Win32Process::Start(const std::wstring& commandLine) {

@@ -12,12 +12,15 @@ public:
     std::wstring ApplicationFolder() override;
     std::wstring ExecutableName() override;
     std::wstring ProductName() override;
+    std::wstring Version() override;
+    std::wstring LocalTime() override;
     void Start(const std::wstring& commandLine) override;
     bool ClaimApplicationFolder() override;
     void ActivateOtherInstance() override;
 
 private:
     std::wstring ModulePath();
+    std::wstring VersionString(const wchar_t* name);
     std::wstring modulePath_;  // asked once: it cannot change while we run
     UniqueKernelHandle claim_;  // held until the process ends
 };

@@ -117,9 +117,17 @@ struct Paths {
     std::wstring aside;
 };
 
+using Step = UpdateEvents::Step;
+
+void Tell(UpdateEvents* events, Step step, const std::wstring& name) {
+    if (events != nullptr) {
+        events->Did(step, name);
+    }
+}
+
 // Runs an operation, waiting out a transient lock on `path` with back-off.
 template <typename Operation>
-auto Retrying(Files& files, bool retry, const std::wstring& path, Operation operation) {
+auto Retrying(Files& files, UpdateEvents* events, bool retry, const std::wstring& path, Operation operation) {
     for (std::size_t attempt = 0;; ++attempt) {
         try {
             return operation();
@@ -130,6 +138,9 @@ auto Retrying(Files& files, bool retry, const std::wstring& path, Operation oper
             if (!retry || !transient || attempt == std::size(kRetryPauses)) {
                 throw;
             }
+            if (events != nullptr) {
+                events->Retrying(path, error, kRetryPauses[attempt]);
+            }
         }
         files.Pause(kRetryPauses[attempt]);
     }
@@ -137,14 +148,15 @@ auto Retrying(Files& files, bool retry, const std::wstring& path, Operation oper
 
 class Renames {
 public:
-    Renames(Files& files, const std::wstring& app, bool retry) : files_(files), app_(app), retry_(retry) {}
+    Renames(Files& files, const std::wstring& app, bool retry, UpdateEvents* events)
+        : files_(files), app_(app), retry_(retry), events_(events) {}
 
     bool Exists(const std::wstring& path) { return files_.Facts(path).exists; }
     void Rename(const std::wstring& from, const std::wstring& to) {
-        Retrying(files_, retry_, from, [&] { files_.RenameFile(from, to); });
+        Retrying(files_, events_, retry_, from, [&] { files_.RenameFile(from, to); });
     }
     void Delete(const std::wstring& path) {
-        Retrying(files_, retry_, path, [&] { files_.Remove(path); });
+        Retrying(files_, events_, retry_, path, [&] { files_.Remove(path); });
     }
     // The new file is in place: nothing staged is left and the destination is it.
     bool Placed(const UpdateEntry& entry, const Paths& paths) {
@@ -177,8 +189,10 @@ public:
             }
             if (entry.hadCurrent && Exists(paths.current)) {
                 Rename(paths.current, paths.backup);
+                Tell(events_, Step::BackedUp, entry.name);
             }
             Rename(paths.staged, paths.current);
+            Tell(events_, Step::Replaced, entry.name);
         }
     }
 
@@ -228,6 +242,7 @@ private:
     Files& files_;
     const std::wstring& app_;
     bool retry_;
+    UpdateEvents* events_;
 };
 
 [[noreturn]] void Refuse(const std::wstring& path) {
@@ -236,41 +251,47 @@ private:
 
 }  // namespace
 
-void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, bool retry) {
+void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, bool retry, UpdateEvents* events) {
     const std::wstring journalPath = Join(applicationFolder, kJournalName);
     if (!files.Facts(journalPath).exists) {
         return;
     }
+    Tell(events, Step::Recovering, journalPath);
     const std::optional<std::string> text = files.ReadWholeFile(journalPath);
     if (!text) {
         throw RuntimeError(kErrAccessDenied, L"Access is denied: " + journalPath);
     }
     const Journal journal = ParseJournal(*text);
-    Renames renames(files, applicationFolder, retry);
+    Renames renames(files, applicationFolder, retry, events);
     if (journal.phase == kCommitting && renames.CanComplete(journal.entries)) {
         renames.Complete(journal.entries);
         renames.Tidy(journal.entries, journalPath);
+        Tell(events, Step::RecoveryFinished, journalPath);
     } else {
         renames.Undo(journal.entries, journal.phase, journalPath);
+        Tell(events, Step::RecoveryUndone, journalPath);
     }
 }
 
-UpdateTransaction::UpdateTransaction(Files& files, std::wstring applicationFolder, std::wstring updateFolder)
-    : files_(files), app_(std::move(applicationFolder)), updates_(std::move(updateFolder)) {}
+UpdateTransaction::UpdateTransaction(Files& files, std::wstring applicationFolder, std::wstring updateFolder,
+                                     UpdateEvents* events)
+    : files_(files), events_(events), app_(std::move(applicationFolder)), updates_(std::move(updateFolder)) {}
 
 UpdateTransaction::~UpdateTransaction() { RollBack(); }
 
 void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
-    RecoverInterruptedUpdate(files_, app_);
+    RecoverInterruptedUpdate(files_, app_, true, events_);
     std::set<std::wstring> destinations;
     for (const std::wstring& name : names) {
         const std::wstring source = Join(updates_, name);
         if (!files_.FileExists(source)) {
             positions_.push_back(kAbsent);
+            Tell(events_, Step::Absent, name);
             continue;
         }
         if (!destinations.insert(FoldedName(name)).second) {
             positions_.push_back(kNothingToDo);  // this destination is applied once
+            Tell(events_, Step::ListedTwice, name);
             continue;
         }
         const UpdateEntry probe{.name = name};
@@ -285,8 +306,9 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
             Refuse(paths.backup);
         }
         if (current.exists && current.size == fresh.size &&
-            Retrying(files_, true, source, [&] { return files_.SameContent(paths.current, source); })) {
+            Retrying(files_, events_, true, source, [&] { return files_.SameContent(paths.current, source); })) {
             positions_.push_back(kNothingToDo);  // already this version: its backup stays the previous one
+            Tell(events_, Step::Identical, name);
             continue;
         }
         positions_.push_back(static_cast<int>(entries_.size()));
@@ -314,7 +336,7 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         files_.CreateFolders(Join(app_, folder));
     }
     try {
-        Retrying(files_, true, source, [&] { files_.Copy(source, paths.staged, progress); });
+        Retrying(files_, events_, true, source, [&] { files_.Copy(source, paths.staged, progress); });
     } catch (const RuntimeError& error) {
         if (error.Number() != kErrFileNotFound || files_.FileExists(source)) {
             throw;
@@ -323,12 +345,14 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         files_.WriteAt(Join(app_, kJournalName), entryLines_[static_cast<std::size_t>(at)], std::string(1, kVanished));
         entry.vanished = true;
         files_.Remove(paths.staged);
+        Tell(events_, Step::Vanished, entry.name);
         return false;
     }
     const FileFacts staged = files_.Facts(paths.staged);
     if (staged.size != entry.size || staged.modified != entry.modified) {
         throw RuntimeError(kErrPathFileAccess, L"Path/File access error: " + source + L" changed while it was copied");
     }
+    Tell(events_, Step::Staged, entry.name);
     return true;
 }
 
@@ -339,13 +363,13 @@ void UpdateTransaction::Commit() {
     for (const UpdateEntry& entry : entries_) {
         if (!entry.vanished) {
             const std::wstring staged = Paths(app_, entry).staged;
-            Retrying(files_, true, staged, [&] { files_.Flush(staged); });
+            Retrying(files_, events_, true, staged, [&] { files_.Flush(staged); });
         }
     }
     const std::wstring journal = Join(app_, kJournalName);
     committing_ = true;
     files_.WriteAt(journal, kHeader.size(), std::string(1, kCommitting));
-    Renames renames(files_, app_, true);
+    Renames renames(files_, app_, true, events_);
     renames.Complete(entries_);
     open_ = false;  // every file is in place: the update stands, whatever follows
     try {
@@ -359,10 +383,18 @@ void UpdateTransaction::RollBack() noexcept {
     if (!open_) {
         return;
     }
+    const std::wstring journal = Join(app_, kJournalName);
+    bool undone = false;
     try {
-        Renames(files_, app_, true).Undo(entries_, committing_ ? kCommitting : kStaging, Join(app_, kJournalName));
+        Renames(files_, app_, true, events_).Undo(entries_, committing_ ? kCommitting : kStaging, journal);
+        undone = true;
     } catch (...) {
         // The journal stays: the next start finishes putting things back.
+    }
+    try {
+        Tell(events_, undone ? Step::RolledBack : Step::RollBackLeft, journal);
+    } catch (...) {
+        // Nobody to tell.
     }
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "core/seams.h"
 #include "update/file_names.h"
 
@@ -40,14 +41,43 @@ struct UpdateEntry {
     bool vanished = false;  // its new file disappeared before it was staged
 };
 
+// What applying does, step by step, told to whoever keeps a record of it
+// (the walk's log, or the window an elevated instance reports to). Called as
+// each step is done; a sink that throws fails the update, which is undone.
+class UpdateEvents {
+public:
+    enum class Step {
+        Absent,            // listed, but its new file is not in the update folder
+        ListedTwice,       // its destination was listed before: applied once
+        Identical,         // the current file already holds the new bytes: left alone
+        Staged,            // the new file is copied beside its destination
+        Vanished,          // the new file disappeared before it was copied: skipped
+        BackedUp,          // the current file became its backup ("OLD" + name)
+        Replaced,          // the new file took the destination's name
+        Recovering,        // an interrupted update was found (name: the journal)
+        RecoveryFinished,  // ... and its commit was completed
+        RecoveryUndone,    // ... and it was undone
+        RolledBack,        // a failure: every change of this walk was undone
+        RollBackLeft,      // a failure: undoing failed too, the journal stays for the next start
+    };
+    virtual ~UpdateEvents() = default;
+    // A step done for a name relative to the folders (or a path, where said).
+    virtual void Did(Step step, const std::wstring& name) = 0;
+    // A transient failure on `path`, tried again after `pauseMilliseconds`.
+    virtual void Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) = 0;
+};
+
 // Finishes or undoes what an interrupted update left in the application
 // folder; costs one attribute query when there is nothing. With `retry`
 // false, a transient lock fails at once. Throws when it cannot.
-void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, bool retry = true);
+void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, bool retry = true,
+                              UpdateEvents* events = nullptr);
 
 class UpdateTransaction {
 public:
-    UpdateTransaction(Files& files, std::wstring applicationFolder, std::wstring updateFolder);
+    // `events`, when given, hears of every step.
+    UpdateTransaction(Files& files, std::wstring applicationFolder, std::wstring updateFolder,
+                      UpdateEvents* events = nullptr);
     // An update that was not committed is undone.
     ~UpdateTransaction();
     UpdateTransaction(const UpdateTransaction&) = delete;
@@ -71,6 +101,7 @@ private:
     void RollBack() noexcept;
 
     Files& files_;
+    UpdateEvents* events_;
     std::wstring app_;
     std::wstring updates_;
     std::vector<UpdateEntry> entries_;

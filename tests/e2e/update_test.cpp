@@ -159,6 +159,13 @@ TEST(Update, ANewFileLockedForGoodFailsTheWholeUpdateAndChangesNothing) {
     EXPECT_EQ(ReadBytes(sandbox.app + L"\\last.dll"), "current last");
     EXPECT_THAT(FolderEntries(sandbox.app),
                 ElementsAre(kMainProgram, L"TessaloomUpdate.exe", L"last.dll", L"locked.dll"));
+    // The log beside the list says why, in UTF-8 after its byte-order mark.
+    const std::string log = ReadBytes(sandbox.UpdateFolder() + L"\\TessaloomUpdate.log");
+    EXPECT_THAT(log, ::testing::ContainsRegex("^\xEF\xBB\xBFTessaloomUpdate \\d\\.\\d+\\.\\d+, update started "
+                                              "\\d\\d\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC.\\d\\d:\\d\\d\r\n"));
+    EXPECT_THAT(log, HasSubstr("Retry in 1000 ms: "));
+    EXPECT_THAT(log, HasSubstr("Update failed: error 32: "));
+    EXPECT_THAT(log, HasSubstr("Every change of this update was undone"));
 }
 
 TEST(Update, FoldersTheAnsiCodePageCannotSpellWork) {

@@ -3,6 +3,7 @@
 // one journal so tests can check both effects and their order.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/elevated.h"
 #include "app/form1.h"
 #include "ui/form_model.h"
 
@@ -26,6 +28,17 @@ inline std::int32_t ErrorNumber(const std::function<void()>& action) {
         return error.Number();
     }
     return 0;
+}
+
+// The journal without the walk's log being written.
+inline Journal WithoutLog(const Journal& journal) {
+    Journal rest;
+    for (const std::wstring& entry : journal) {
+        if (entry.find(L"\\TessaloomUpdate.log") == std::wstring::npos) {
+            rest.push_back(entry);
+        }
+    }
+    return rest;
 }
 
 inline std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -169,6 +182,8 @@ public:
     std::wstring ApplicationFolder() override { return L"C:\\App"; }
     std::wstring ExecutableName() override { return L"TessaloomUpdate"; }
     std::wstring ProductName() override { return L"UpdateTessaloom"; }
+    std::wstring Version() override { return L"4.00.0006"; }
+    std::wstring LocalTime() override { return L"2024-05-31 14:03:27 UTC+02:00"; }
     bool otherUpdaterRunning = false;
     bool ClaimApplicationFolder() override { return !otherUpdaterRunning; }
     void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }
@@ -270,6 +285,55 @@ public:
     void Unload() override { model.Unload(); }
 };
 
+// Administrator rights on fakes: asking for them is journaled; the elevated
+// instance runs ApplyForParent on the same files when the plan is handed over.
+class FakeElevation final : public Elevation {
+public:
+    FakeElevation(Journal& journal, Files& files) : journal_(journal), files_(files) {}
+    bool writable = true;
+    bool declined = false;
+
+    bool CanWrite(const std::wstring& folder) override { return writable || folder != L"C:\\App"; }
+    std::unique_ptr<Channel> StartElevated(std::uintptr_t) override {
+        journal_.push_back(L"ask for administrator rights");
+        if (declined) {
+            return nullptr;
+        }
+        return std::make_unique<Instance>(files_);
+    }
+
+private:
+    // The window's end; the elevated instance runs within Send.
+    class Instance final : public Channel {
+    public:
+        explicit Instance(Files& files) : files_(files) {}
+        void Send(std::string_view message) override {
+            struct Child final : Channel {
+                Child(std::string plan, std::deque<std::string>& reports) : plan_(std::move(plan)), reports_(reports) {}
+                void Send(std::string_view report) override { reports_.emplace_back(report); }
+                std::optional<std::string> Receive() override { return std::exchange(plan_, std::nullopt); }
+                std::optional<std::string> plan_;
+                std::deque<std::string>& reports_;
+            } child(std::string(message), reports_);
+            ApplyForParent(files_, L"C:\\App", child);
+        }
+        std::optional<std::string> Receive() override {
+            if (reports_.empty()) {
+                return std::nullopt;
+            }
+            std::string report = std::move(reports_.front());
+            reports_.pop_front();
+            return report;
+        }
+
+    private:
+        Files& files_;
+        std::deque<std::string> reports_;
+    };
+    Journal& journal_;
+    Files& files_;
+};
+
 // One Form1 on fakes, with the Documents folder at C:\Docs.
 struct FakeMachine {
     static constexpr wchar_t kUpdate[] = L"C:\\Docs\\My TessaloomSaaS Projects\\Update";
@@ -281,13 +345,15 @@ struct FakeMachine {
     FakeDialogs dialogs{journal};
     FakeRegistry registry;
     RecordingView view;
+    FakeElevation elevation{journal, files};
     int specialFoldersMade = 0;
     Form1 form{Platform{files, process, dialogs, registry, view,
                         [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); },
                         [this] {
                             ++specialFoldersMade;
                             return std::make_unique<FakeSpecialFolder>(L"C:\\Docs");
-                        }}};
+                        },
+                        elevation}};
 
     // The main program exists and starts when asked for by its quoted path.
     explicit FakeMachine(std::wstring commandLine = L" C:\\App\\Tessaloom Main.exe") {
@@ -298,7 +364,7 @@ struct FakeMachine {
     Platform PlatformFor(FormView& other) {
         auto decode = [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); };
         auto folder = [] { return std::make_unique<FakeSpecialFolder>(L"C:\\Docs"); };
-        return Platform{files, process, dialogs, registry, other, decode, folder};
+        return Platform{files, process, dialogs, registry, other, decode, folder, elevation};
     }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {

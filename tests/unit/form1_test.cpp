@@ -135,9 +135,10 @@ TEST(Applying, BacksUpReplacesAndMovesTheBarThenReportsBeforeStarting) {
     EXPECT_FALSE(machine.view.model.At({L"Image13"}).visible) << "a fill wider than the cap hides it";
     EXPECT_EQ(machine.view.Left(kCap) + machine.view.Width(kCap), machine.view.Left(kFill) + machine.view.Width(kFill))
         << "the cap follows the fill's right edge";
-    ASSERT_GE(machine.journal.size(), 2U);
-    EXPECT_EQ(machine.journal.end()[-2], L"message UpdateTessaloom: Tessaloom updated with success");
-    EXPECT_EQ(machine.journal.back(), kStart);
+    const Journal journal = WithoutLog(machine.journal);
+    ASSERT_GE(journal.size(), 2U);
+    EXPECT_EQ(journal.end()[-2], L"message UpdateTessaloom: Tessaloom updated with success");
+    EXPECT_EQ(journal.back(), kStart);
     EXPECT_FALSE(machine.form.Running());
 }
 
@@ -205,7 +206,7 @@ TEST(Applying, SkipsVanishedFilesAndReportsOnlyWhenSomethingWasApplied) {
     none.form.Load();
     none.files.files.erase(std::wstring(FakeMachine::kUpdate) + L"\\one.dll");
     none.form.Command1_Click();
-    EXPECT_THAT(none.journal, ElementsAre(kStart));
+    EXPECT_THAT(WithoutLog(none.journal), ElementsAre(kStart));
     EXPECT_FALSE(none.form.Running());
 }
 

@@ -12,6 +12,7 @@
 #include "app/form1.h"
 #include "fakes.h"
 #include "harness.h"
+#include "services/elevation.h"
 #include "services/files.h"
 #include "win32/handles.h"
 
@@ -334,6 +335,8 @@ struct InertProcess final : Process {
     std::wstring ApplicationFolder() override { return folder_; }
     std::wstring ExecutableName() override { return {}; }
     std::wstring ProductName() override { return {}; }
+    std::wstring Version() override { return {}; }
+    std::wstring LocalTime() override { return {}; }
     void Start(const std::wstring&) override {}
     bool ClaimApplicationFolder() override { return true; }
     void ActivateOtherInstance() override {}
@@ -352,7 +355,8 @@ TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     InertDialogs dialogs;
     InertRegistry registry;
     test::RecordingView view;
-    Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr});
+    Win32Elevation elevation;
+    Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr, elevation});
     std::vector<std::wstring> names{L"stale"};
     std::wstring network = L"kept";
 

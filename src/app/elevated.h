@@ -1,0 +1,46 @@
+#pragma once
+// Applying with administrator rights: what the window hands the elevated
+// instance of the updater and what that instance reports back, as messages
+// over a Channel; and the elevated instance's side of it.
+//
+// Messages are UTF-8 fields separated by NUL characters, the first naming
+// the kind. To the elevated instance, once:
+//   plan <update folder> <name>...
+// Back, as the walk goes, then one result:
+//   staged <position>                       position (from 0) is applied or needs nothing
+//   did <step> <name>                       a step of UpdateEvents
+//   retry <milliseconds> <number> <description> <path>
+//   result <number> <description>           0: every file in place; else the error, after undoing
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/seams.h"
+#include "update/transaction.h"
+
+namespace tessaloom {
+
+struct ElevatedPlan {
+    std::wstring updateFolder;
+    std::vector<std::wstring> names;
+};
+
+std::string EncodePlan(const ElevatedPlan& plan);
+// Nothing for a message that is no plan, or names a folder that is not
+// absolute or a name that could reach outside the application folder.
+std::optional<ElevatedPlan> DecodePlan(const std::string& message);
+
+// The elevated instance: reads the plan, applies it to the application folder
+// as one transaction, reporting each step, and sends the result. Returns the
+// result's number (0 on success).
+std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel);
+
+// The window's side: hands the plan over and relays what comes back. Calls
+// `staged` for each position applied, `events` for each step; returns when
+// every file is in place and throws the error that the elevated instance
+// reported, or that it ended without reporting.
+void ApplyElevated(Channel& channel, const ElevatedPlan& plan, UpdateEvents& events,
+                   const std::function<void(std::size_t)>& staged);
+
+}  // namespace tessaloom

@@ -1,0 +1,228 @@
+#include "services/elevation.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cwchar>
+
+#include "core/error.h"
+#include "services/process.h"
+#include "win32/handles.h"
+#include "win32/win32_error.h"
+
+namespace tessaloom {
+namespace {
+
+constexpr DWORD kPipeBuffer = 64 * 1024;
+
+std::wstring UniqueSuffix() {
+    static std::atomic<unsigned> counter{0};
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    wchar_t text[64];
+    std::swprintf(text, 64, L"%08lX.%016llX.%u", GetCurrentProcessId(), static_cast<unsigned long long>(ticks.QuadPart),
+                  counter.fetch_add(1));
+    return text;
+}
+
+[[noreturn]] void Refuse(const std::wstring& why) { throw RuntimeError(kErrAccessDenied, L"Access is denied: " + why); }
+
+// The bytes moved by overlapped I/O that `started` began on `pipe`, or
+// nothing when the other end has gone; `more` when a message goes on.
+std::optional<DWORD> Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, bool& more) {
+    DWORD moved = 0;
+    DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    if (started || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
+        error = GetOverlappedResult(pipe, &overlapped, &moved, TRUE) ? ERROR_SUCCESS : GetLastError();
+    }
+    more = error == ERROR_MORE_DATA;
+    if (error == ERROR_SUCCESS || more) {
+        return moved;
+    }
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA) {
+        return std::nullopt;
+    }
+    throw SystemError(error);
+}
+
+// Whole messages over a message-mode pipe opened for overlapped I/O.
+class PipeChannel final : public Channel {
+public:
+    explicit PipeChannel(UniqueFile pipe)
+        : pipe_(std::move(pipe)), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        if (!event_) {
+            throw LastError();
+        }
+    }
+    void Send(std::string_view message) override {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event_.Get();
+        bool more = false;
+        const BOOL started =
+            WriteFile(pipe_.Get(), message.data(), static_cast<DWORD>(message.size()), nullptr, &overlapped);
+        const std::optional<DWORD> written = Complete(pipe_.Get(), overlapped, started, more);
+        if (!written || *written != message.size()) {
+            throw SystemError(ERROR_BROKEN_PIPE);
+        }
+    }
+    std::optional<std::string> Receive() override {
+        std::string message;
+        for (;;) {
+            char buffer[4096];
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = event_.Get();
+            bool more = false;
+            const BOOL started = ReadFile(pipe_.Get(), buffer, sizeof buffer, nullptr, &overlapped);
+            const std::optional<DWORD> read = Complete(pipe_.Get(), overlapped, started, more);
+            if (!read) {
+                return std::nullopt;
+            }
+            message.append(buffer, *read);
+            if (!more) {
+                return message;
+            }
+        }
+    }
+
+private:
+    UniqueFile pipe_;
+    UniqueKernelHandle event_;
+};
+
+std::wstring ImageOf(DWORD processId) {
+    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return {};
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(path.size());
+        if (QueryFullProcessImageNameW(process.Get(), 0, path.data(), &size)) {
+            path.resize(size);
+            return path;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() > 32768) {
+            return {};
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+bool SamePath(const std::wstring& first, const std::wstring& second) {
+    return !first.empty() && CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+// Creating a file is what applying needs. Only "access denied" means that
+// administrator rights could help; any other failure is left to the walk,
+// which reports it.
+bool Win32Elevation::CanWrite(const std::wstring& folder) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const std::wstring probe = folder + L"\\TessaloomUpdate.probe." + UniqueSuffix();
+        UniqueFile file(CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                    nullptr));
+        if (file) {
+            return true;  // removed as it closes
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            return error != ERROR_ACCESS_DENIED;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<Channel> Win32Elevation::StartElevated(std::uintptr_t window) {
+    // Only this process creates the pipe (first instance, one instance, no
+    // remote clients), and only the process it starts may be its client.
+    const std::wstring name = L"\\\\.\\pipe\\TessaloomUpdate." + UniqueSuffix();
+    UniqueFile pipe(CreateNamedPipeW(name.c_str(),
+                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                     1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+    if (!pipe) {
+        throw LastError();
+    }
+    const std::wstring exe = ModuleFileName(nullptr);
+    const std::wstring parameters = FormatElevatedCommand({name, GetCurrentProcessId()});
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.hwnd = reinterpret_cast<HWND>(window);
+    info.lpVerb = L"runas";
+    info.lpFile = exe.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_CANCELLED) {
+            return nullptr;  // the user said no
+        }
+        throw SystemError(error);
+    }
+    UniqueKernelHandle child(info.hProcess);
+    if (!child) {
+        throw RuntimeError(kErrInternal, L"Internal error: the updater was not started with administrator rights");
+    }
+
+    UniqueKernelHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!connected) {
+        throw LastError();
+    }
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected.Get();
+    if (!ConnectNamedPipe(pipe.Get(), &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            // Until it connects, or ends without connecting.
+            const HANDLE waits[] = {connected.Get(), child.Get()};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+                CancelIo(pipe.Get());
+                DWORD ignored = 0;
+                GetOverlappedResult(pipe.Get(), &overlapped, &ignored, TRUE);
+                DWORD code = 0;
+                GetExitCodeProcess(child.Get(), &code);
+                throw RuntimeError(
+                    static_cast<std::int32_t>(code),
+                    L"The updater with administrator rights ended before it connected: " + SystemMessage(code));
+            }
+            DWORD ignored = 0;
+            if (!GetOverlappedResult(pipe.Get(), &overlapped, &ignored, TRUE)) {
+                throw LastError();
+            }
+        } else if (error != ERROR_PIPE_CONNECTED) {
+            throw SystemError(error);
+        }
+    }
+    ULONG client = 0;
+    if (!GetNamedPipeClientProcessId(pipe.Get(), &client) || client != GetProcessId(child.Get())) {
+        Refuse(L"another process connected to " + name);
+    }
+    return std::make_unique<PipeChannel>(std::move(pipe));
+}
+
+std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
+    UniqueFile pipe(CreateFileW(command.pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (!pipe) {
+        throw LastError();
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
+        throw LastError();
+    }
+    ULONG server = 0;
+    if (!GetNamedPipeServerProcessId(pipe.Get(), &server) || server != command.parentId) {
+        Refuse(command.pipe + L" is not served by process " + std::to_wstring(command.parentId));
+    }
+    if (!SamePath(ImageOf(server), ModuleFileName(nullptr))) {
+        Refuse(L"process " + std::to_wstring(server) + L" is not this updater");
+    }
+    return std::make_unique<PipeChannel>(std::move(pipe));
+}
+
+}  // namespace tessaloom

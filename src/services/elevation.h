@@ -1,0 +1,25 @@
+#pragma once
+// Applying with administrator rights on Win32: the writability probe, the
+// elevated instance started through the shell's "runas", and the named pipe
+// between the two, each end checking who is at the other.
+
+#include <memory>
+#include <string>
+
+#include "core/elevated_command.h"
+#include "core/seams.h"
+
+namespace tessaloom {
+
+class Win32Elevation final : public Elevation {
+public:
+    bool CanWrite(const std::wstring& folder) override;
+    std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override;
+};
+
+// The elevated instance's end of the pipe its parent created. Throws access
+// denied, having read nothing, unless the pipe's server is the process
+// `command.parentId` and that process runs this same executable.
+std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command);
+
+}  // namespace tessaloom

@@ -1,0 +1,93 @@
+#include "update/walk_log.h"
+
+#include "core/text.h"
+#include "update/file_names.h"
+
+namespace tessaloom {
+namespace {
+
+// An error as one line: its number and its description on one line.
+std::wstring OneLine(const RuntimeError& error) {
+    std::wstring text = L"error " + std::to_wstring(error.Number()) + L": " + error.Description();
+    for (wchar_t& c : text) {
+        if (c == L'\r' || c == L'\n') {
+            c = L' ';
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+void WalkLog::Begin(const std::wstring& time, const std::wstring& version, const std::wstring& applicationFolder,
+                    const std::wstring& updateFolder) {
+    heading_ = {L"TessaloomUpdate " + version + L", update started " + time,
+                L"Application folder: " + applicationFolder, L"Update folder: " + updateFolder};
+}
+
+void WalkLog::Did(Step step, const std::wstring& name) {
+    switch (step) {
+    case Step::Absent:
+        return Note(name + L": skipped, not in the update folder");
+    case Step::ListedTwice:
+        return Note(name + L": listed twice, applied once");
+    case Step::Identical:
+        return Note(name + L": left alone, already identical to the new file");
+    case Step::Staged:
+        return Note(name + L": staged");
+    case Step::Vanished:
+        return Note(name + L": skipped, the new file vanished before it was copied");
+    case Step::BackedUp:
+        return Note(name + L": backed up as " + BackupName(name));
+    case Step::Replaced:
+        return Note(name + L": new file in place");
+    case Step::Recovering:
+        return Note(L"An interrupted update was found: " + name);
+    case Step::RecoveryFinished:
+        return Note(L"The interrupted update was finished: every new file is in place");
+    case Step::RecoveryUndone:
+        return Note(L"The interrupted update was undone: every file is as it was before it");
+    case Step::RolledBack:
+        return Note(L"Every change of this update was undone: the application folder is as it was");
+    case Step::RollBackLeft:
+        return Note(L"Undoing this update stopped short; the next start finishes it from " + name);
+    }
+}
+
+void WalkLog::Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) {
+    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + OneLine(error));
+}
+
+void WalkLog::Note(const std::wstring& line) { lines_.push_back(line); }
+
+void WalkLog::Failed(const RuntimeError& error) { Note(L"Update failed: " + OneLine(error)); }
+
+std::string WalkLog::Text() const {
+    std::string text = "\xEF\xBB\xBF";
+    for (const auto* part : {&heading_, &lines_}) {
+        for (const std::wstring& line : *part) {
+            text += EncodeUtf8(line) + "\r\n";
+        }
+    }
+    return text;
+}
+
+void WalkLog::Write(Files& files, const std::wstring& folder) const noexcept {
+    try {
+        const std::wstring path = Join(folder, kLogName);
+        const std::wstring previous = path + kPreviousLogSuffix;
+        try {
+            files.Remove(previous);
+            if (files.Facts(path).exists) {
+                files.RenameFile(path, previous);
+            }
+        } catch (const RuntimeError&) {
+            // The previous log is lost, not this one.
+        }
+        files.WriteWholeFile(path, Text());
+    } catch (...) {
+        // Support loses the log; the walk's outcome stands.
+    }
+}
+
+}  // namespace tessaloom

@@ -1,0 +1,128 @@
+// Applying where this user may not write: when the window asks for
+// administrator rights, what declining leaves, and the elevated instance's
+// reports moving the bar and filling the log, on fakes.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/elevated_command.h"
+#include "core/text.h"
+#include "fakes.h"
+
+namespace tessaloom::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr wchar_t kAsk[] = L"ask for administrator rights";
+constexpr wchar_t kStart[] = L"start \"C:\\App\\Tessaloom Main.exe\"";
+
+TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothing) {
+    struct Case {
+        const char* list;
+        bool writable;
+        bool declined;
+        int asks;
+        const char* two;  // two.dll afterwards
+    };
+    const std::vector<Case> cases = {
+        {"path\r\none.dll\r\ntwo.dll\r\n", true, false, 0, "new"},
+        {"path\r\none.dll\r\ntwo.dll\r\n", false, false, 1, "new"},
+        {"path\r\none.dll\r\ntwo.dll\r\n", false, true, 1, "old"},
+        {"path\r\n", false, false, 0, "old"},  // nothing listed: nothing to ask for
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.writable << c.declined << c.list);
+        FakeMachine machine;
+        machine.List(c.list);
+        machine.NewFile(L"one.dll", "new");
+        machine.NewFile(L"two.dll", "new");
+        machine.AppFile(L"two.dll", "old");
+        machine.elevation.writable = c.writable;
+        machine.elevation.declined = c.declined;
+        machine.form.Load();
+        machine.form.Command1_Click();
+        EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kAsk), c.asks);
+        EXPECT_EQ(machine.App(L"two.dll"), c.two);
+        if (c.declined) {
+            EXPECT_TRUE(machine.form.Running()) << "the window stays open";
+            EXPECT_EQ(machine.App(L"OLDtwo.dll"), "<absent>");
+            EXPECT_THAT(machine.journal, Not(Contains(kStart)));
+            machine.form.Command2_Click();
+        }
+        EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1) << "started unelevated";
+    }
+    FakeMachine none;
+    none.elevation.writable = false;
+    none.form.Load();
+    EXPECT_THAT(none.journal, ElementsAre(kStart)) << "the no-update path never asks";
+}
+
+TEST(Elevation, TheElevatedInstanceMovesTheBarFillsTheLogAndItsErrorEndsTheWalk) {
+    for (const int failAt : {0, 4}) {
+        SCOPED_TRACE(failAt);
+        FakeMachine machine;
+        machine.List("path\r\none.dll\r\ntwo.dll\r\nthree.dll\r\n");
+        for (const wchar_t* name : {L"one.dll", L"two.dll", L"three.dll"}) {
+            machine.NewFile(name, "new");
+        }
+        machine.AppFile(L"two.dll", "old");
+        machine.elevation.writable = false;
+        machine.files.locked[std::wstring(FakeMachine::kUpdate) + L"\\one.dll"] = 1;
+        machine.form.Load();
+        machine.files.failAt = failAt;  // 4: staging three.dll
+        machine.form.Command1_Click();
+        const std::string& bytes =
+            machine.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content;
+        const std::wstring log = DecodeUtf8(bytes);
+        EXPECT_THAT(log, HasSubstr(L"Applied with administrator rights"));
+        EXPECT_THAT(log, HasSubstr(L"Retry in 50 ms: C:\\Docs\\My TessaloomSaaS Projects\\Update\\one.dll: error 32"));
+        EXPECT_THAT(log, HasSubstr(L"two.dll: staged"));
+        if (failAt == 0) {
+            EXPECT_THAT(machine.view.fillWidths, ElementsAre(0.0F, 0.0F, 635.0F, 1270.0F, 1905.0F));
+            EXPECT_THAT(log, HasSubstr(L"two.dll: backed up as OLDtwo.dll"));
+            EXPECT_EQ(machine.App(L"two.dll"), "new");
+            EXPECT_EQ(WithoutLog(machine.journal).back(), kStart);
+        } else {
+            EXPECT_THAT(machine.view.fillWidths, ElementsAre(0.0F, 0.0F, 635.0F, 1270.0F));
+            EXPECT_THAT(log, HasSubstr(L"Every change of this update was undone"));
+            EXPECT_THAT(log, HasSubstr(L"Update failed: error 112"));
+            EXPECT_EQ(machine.App(L"two.dll"), "old");
+            EXPECT_EQ(machine.App(L"one.dll"), "<absent>");
+            EXPECT_THAT(machine.journal.back(), HasSubstr(L"Run-time error '112'"));
+        }
+    }
+}
+
+TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
+    EXPECT_FALSE(ParseElevatedCommand(L" C:\\App\\Tessaloom Main.exe"));
+    for (const wchar_t* line : {L"|elevated", L"|elevated x", L"|elevatedx p 1", L"|elevated p 0", L"|elevated p 1x",
+                                L"|elevated p 99999999999"}) {
+        EXPECT_FALSE(ParseElevatedCommand(line)) << line;
+    }
+    const auto command = ParseElevatedCommand(L" " + FormatElevatedCommand({L"\\\\.\\pipe\\x.1", 4294967295U}) + L" ");
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->pipe, L"\\\\.\\pipe\\x.1");
+    EXPECT_EQ(command->parentId, 4294967295U);
+
+    const ElevatedPlan plan{L"C:\\Docs\\\u6587", {L"a.dll", L"sub\\b.dll"}};
+    const auto decoded = DecodePlan(EncodePlan(plan));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->updateFolder, plan.updateFolder);
+    EXPECT_EQ(decoded->names, plan.names);
+    for (const ElevatedPlan& bad : {ElevatedPlan{L"relative", {}}, ElevatedPlan{L"C:\\U", {L"..\\x.dll"}},
+                                    ElevatedPlan{L"C:\\U", {L"C:\\Windows\\x.dll"}}}) {
+        EXPECT_FALSE(DecodePlan(EncodePlan(bad))) << bad.updateFolder;
+    }
+    EXPECT_FALSE(
+        DecodePlan("staged\0"
+                   "1"));
+}
+
+}  // namespace
+}  // namespace tessaloom::test
