@@ -10,6 +10,9 @@ execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_
 # exports it; never add GetDpiForWindow, GetDpiForSystem, AdjustWindowRectExForDpi,
 # GetSystemMetricsForDpi, SetDefaultDllDirectories, AddDllDirectory and the like.
 set(allowed_kernel32
+  CancelIo CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
+  GetNamedPipeClientProcessId GetNamedPipeServerProcessId GetOverlappedResult GetProcessId
+  QueryFullProcessImageNameW SetNamedPipeHandleState
   AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
   CreateProcessW CreateSemaphoreA DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection
   FindClose FindFirstFileW FindNextFileW FlushFileBuffers FormatMessageW FreeLibrary GetCommandLineW
@@ -41,7 +44,7 @@ set(allowed_gdi32
   IntersectClipRect RestoreDC RoundRect SaveDC SelectObject SetBkColor SetBkMode SetBrushOrgEx
   SetStretchBltMode SetTextColor StretchBlt)
 set(allowed_advapi32 RegCloseKey RegCreateKeyExW RegDeleteValueW RegOpenKeyExW RegQueryValueExW RegSetValueExW)
-set(allowed_shell32 ILFree SHGetFolderPathW SHGetPathFromIDListEx SHGetPathFromIDListW SHGetSpecialFolderLocation
+set(allowed_shell32 ShellExecuteExW ILFree SHGetFolderPathW SHGetPathFromIDListEx SHGetPathFromIDListW SHGetSpecialFolderLocation
   ShellAboutW)
 set(allowed_version GetFileVersionInfoSizeW GetFileVersionInfoW VerQueryValueW)
 set(allowed_ole32 CoInitialize CoInitializeEx CoTaskMemAlloc CoTaskMemFree CoUninitialize)
