@@ -14,6 +14,7 @@ namespace {
 struct Oleacc {
     decltype(&CreateStdAccessibleObject) createStd = nullptr;
     decltype(&LresultFromObject) lresultFrom = nullptr;
+    decltype(&SysAllocStringLen) allocString = nullptr;
 };
 
 const Oleacc& Library() {
@@ -25,19 +26,25 @@ const Oleacc& Library() {
             return found;
         }
         path.resize(length);
+        // Loaded only when a reader asks, never on the way to starting the main program.
         HMODULE module = LoadLibraryW((path + L"\\oleacc.dll").c_str());
-        if (module == nullptr) {
+        HMODULE strings = LoadLibraryW((path + L"\\oleaut32.dll").c_str());
+        if (module == nullptr || strings == nullptr) {
             return found;
         }
-        auto find = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
-        found.createStd = reinterpret_cast<decltype(found.createStd)>(find("CreateStdAccessibleObject"));
-        found.lresultFrom = reinterpret_cast<decltype(found.lresultFrom)>(find("LresultFromObject"));
+        auto find = [](HMODULE in, const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(in, name)); };
+        found.createStd = reinterpret_cast<decltype(found.createStd)>(find(module, "CreateStdAccessibleObject"));
+        found.lresultFrom = reinterpret_cast<decltype(found.lresultFrom)>(find(module, "LresultFromObject"));
+        found.allocString = reinterpret_cast<decltype(found.allocString)>(find(strings, "SysAllocStringLen"));
         return found;
     }();
     return library;
 }
 
-BSTR Bstr(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+BSTR Bstr(const std::wstring& text) {
+    const auto alloc = Library().allocString;
+    return alloc != nullptr ? alloc(text.data(), static_cast<UINT>(text.size())) : nullptr;
+}
 
 // The standard object with the changes; every other question goes to it.
 class ChangedAccessible final : public IAccessible {
