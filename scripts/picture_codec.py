@@ -6,6 +6,7 @@ until exactly that many bytes are out:
   0nnnnnnn            n + 1 literal bytes follow
   1nnnnnnn lo hi      copy n + 3 bytes from distance hi * 256 + lo (1 or more)
                       back in the output; a copy may overlap what it writes.
+  11111111 lo hi LO HI  the same with n = 127 + HI * 256 + LO: a long copy.
 
 Run as a script to pack a file: picture_codec.py IN OUT.
 """
@@ -15,7 +16,8 @@ import sys
 
 MAGIC = b"TLZ1"
 MIN_MATCH = 3
-MAX_MATCH = 0x7F + MIN_MATCH
+LONG = 0x7F
+MAX_MATCH = LONG + 0xFFFF + MIN_MATCH
 MAX_LITERALS = 0x80
 MAX_DISTANCE = 0xFFFF
 CHAIN = 16
@@ -45,12 +47,11 @@ def encode(data):
                 dist = pos - cand
                 if dist > MAX_DISTANCE:
                     break
-                if data[cand:cand + limit] == data[pos:pos + limit]:
-                    length = limit
-                else:
-                    length = MIN_MATCH
-                    while length < limit and data[cand + length] == data[pos + length]:
-                        length += 1
+                length = 0
+                for chunk in (4096, 256, 16, 1):
+                    while length + chunk <= limit and \
+                            data[cand + length:cand + length + chunk] == data[pos + length:pos + length + chunk]:
+                        length += chunk
                 if length > best_len:
                     best_len, best_dist = length, dist
                     if length == limit:
@@ -63,8 +64,11 @@ def encode(data):
                 del chain[0]
         if best_len >= MIN_MATCH:
             flush()
-            out.append(0x80 | (best_len - MIN_MATCH))
+            extra = best_len - MIN_MATCH
+            out.append(0x80 | min(extra, LONG))
             out.extend(struct.pack("<H", best_dist))
+            if extra >= LONG:
+                out.extend(struct.pack("<H", extra - LONG))
         else:
             literals.append(data[pos])
         pos += step
@@ -88,9 +92,13 @@ def decode(packed):
         else:
             dist = struct.unpack_from("<H", packed, at)[0]
             at += 2
+            n = control & 0x7F
+            if n == LONG:
+                n += struct.unpack_from("<H", packed, at)[0]
+                at += 2
             if dist == 0 or dist > len(out):
                 raise ValueError("distance out of range")
-            for _ in range((control & 0x7F) + MIN_MATCH):
+            for _ in range(n + MIN_MATCH):
                 out.append(out[-dist])
     if len(out) != size or at != len(packed):
         raise ValueError("size mismatch")

@@ -8,11 +8,13 @@ namespace {
 
 constexpr std::uint8_t kMagic[] = {'T', 'L', 'Z', '1'};
 constexpr std::size_t kMinMatch = 3;
-// Every three packed bytes give at most 130 bytes: a larger size is a lie.
-constexpr std::size_t kMaxRatio = (0x7F + kMinMatch) / 3 + 1;
+constexpr std::size_t kLong = 0x7F;  // a copy whose length goes on in two more bytes
+// Every five packed bytes give at most 65665 bytes: a larger size is a lie.
+constexpr std::size_t kMaxRatio = (kLong + 0xFFFF + kMinMatch) / 5 + 1;
 
 std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8U) | (bytes[at + 2] << 16U) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24U);
+    return bytes[at] | (bytes[at + 1] << 8U) | (bytes[at + 2] << 16U) |
+           (static_cast<std::uint32_t>(bytes[at + 3]) << 24U);
 }
 
 std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at) {
@@ -47,12 +49,13 @@ std::optional<std::vector<std::uint8_t>> UnpackPicture(std::span<const std::uint
                        packed.begin() + static_cast<std::ptrdiff_t>(at + count));
             at += count;
         } else {
-            const std::size_t count = (control & 0x7FU) + kMinMatch;
-            if (packed.size() - at < 2) {
+            const bool isLong = (control & 0x7FU) == kLong;
+            if (packed.size() - at < (isLong ? 4U : 2U)) {
                 return std::nullopt;
             }
             const std::size_t distance = Le16(packed, at);
-            at += 2;
+            const std::size_t count = (control & 0x7FU) + kMinMatch + (isLong ? Le16(packed, at + 2) : 0U);
+            at += isLong ? 4 : 2;
             if (distance == 0 || distance > out.size() || count > size - out.size()) {
                 return std::nullopt;
             }
@@ -82,8 +85,7 @@ std::optional<BmpLayout> ReadBmp(std::span<const std::uint8_t> file, bool withPi
     // Sides up to 32767 pixels: no product below overflows.
     constexpr std::int32_t kMaxSide = 0x7FFF;
     if (infoSize != 40 || bits < kBmpHeaderSize || Le16(file, 26) != 1 || (bitCount != 24 && bitCount != 32) ||
-        compression != 0 || width <= 0 || width > kMaxSide || height == 0 || height < -kMaxSide ||
-        height > kMaxSide) {
+        compression != 0 || width <= 0 || width > kMaxSide || height == 0 || height < -kMaxSide || height > kMaxSide) {
         return std::nullopt;
     }
     const std::size_t stride = (static_cast<std::size_t>(width) * bitCount + 31) / 32 * 4;

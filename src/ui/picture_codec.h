@@ -1,8 +1,8 @@
 #pragma once
 // The window's bitmaps are embedded packed (scripts/picture_codec.py packs
-// them): "TLZ1", the unpacked size, then LZ77 commands. Unpacking them and
-// finding the parts of the BMP file inside is portable, so it is tested
-// natively on any bytes.
+// them): "TLZ1", the unpacked size, then LZ77 commands (literal runs, and
+// copies from up to 64 KiB back). Unpacking them and finding the parts of the
+// BMP file inside is portable, so it is tested natively on any bytes.
 
 #include <cstddef>
 #include <cstdint>
