@@ -27,10 +27,10 @@ set(allowed_kernel32
   WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile __C_specific_handler)
 set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
-  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FrameRect
+  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FindWindowW FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
   GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
-  IsChild IsDialogMessageW IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
+  IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow
   RegisterClassExW
   ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongPtrW SetWindowPos SetWindowTextW
