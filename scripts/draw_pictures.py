@@ -9,15 +9,20 @@ Every picture has the exact format and pixel size its control expects:
 24-bit bitmaps, 16 x 16 icons of 256 colours with a transparency mask, and
 one GIF with a 256-colour table. The bitmaps and icons are drawn again at
 125, 150, 175 and 200 % (name_125.bmp, ...), each at the size its control
-has at that scale, so the window picks the nearest and stays crisp.
+has at that scale, so the window picks the nearest and stays crisp. The
+bitmaps are stored packed by picture_codec.py (name.bmp.lz): the window
+unpacks the one scale it shows.
 """
 
+import io
 import math
 import os
 import struct
 import sys
 
 from PIL import Image, ImageDraw, ImageFont
+
+import picture_codec
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "ui", "resources")
 FONTS = "/usr/share/fonts/truetype/dejavu"
@@ -64,8 +69,14 @@ def mix(a, b, t):
 
 
 def save_bmp(image, name, size):
+    """Saves the BMP file's bytes packed (picture_codec.py), as name.lz."""
     assert image.size == size, (name, image.size, size)
-    image.convert("RGB").save(os.path.join(OUT, name), "BMP")
+    raw = io.BytesIO()
+    image.convert("RGB").save(raw, "BMP")
+    packed = picture_codec.encode(raw.getvalue())
+    assert picture_codec.decode(packed) == raw.getvalue()
+    with open(os.path.join(OUT, name + ".lz"), "wb") as f:
+        f.write(packed)
 
 
 def text_centred_y(draw, x, height, text, face, colour):

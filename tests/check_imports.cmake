@@ -15,22 +15,22 @@ set(allowed_kernel32
   QueryFullProcessImageNameW SetNamedPipeHandleState
   AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
   CreateProcessW CreateSemaphoreA DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection
-  FindClose FindFirstFileW FindNextFileW FlushFileBuffers FormatMessageW FreeLibrary GetCommandLineW
+  FindClose FindFirstFileW FindNextFileW FindResourceW FlushFileBuffers FormatMessageW FreeLibrary GetCommandLineW
   GetCurrentProcess GetCurrentProcessId GetCurrentThread GetCurrentThreadId GetExitCodeProcess
   GetFileAttributesExW GetFileAttributesW GetFileSizeEx GetFileTime GetFullPathNameW GetHandleInformation
   GetLastError GetModuleFileNameW GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoW
   GetSystemDirectoryW GetSystemTimeAsFileTime GetTempPathW GetThreadContext GetThreadPriority GetTickCount
   GetTickCount64 InitializeCriticalSection IsDBCSLeadByteEx IsDebuggerPresent LeaveCriticalSection
-  LoadLibraryExW LoadLibraryW LocalFree MoveFileExW MoveFileW MulDiv MultiByteToWideChar OpenProcess
+  LoadLibraryExW LoadLibraryW LoadResource LocalFree LockResource MoveFileExW MoveFileW MulDiv MultiByteToWideChar OpenProcess
   OutputDebugStringA QueryPerformanceCounter RaiseException ReadFile ReleaseSemaphore RemoveDirectoryW
   RemoveVectoredExceptionHandler ResetEvent ResumeThread RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx
   RtlVirtualUnwind SetCurrentDirectoryW SetDllDirectoryW SetEvent SetFileAttributesW SetFilePointerEx SetFileTime SetLastError
   SetProcessAffinityMask SetThreadContext SetThreadErrorMode SetThreadPriority SetUnhandledExceptionFilter
-  Sleep SuspendThread TlsAlloc TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery
+  SizeofResource Sleep SuspendThread TlsAlloc TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery
   WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile __C_specific_handler)
 set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
-  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FrameRect
+  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FindWindowW FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
   FindWindowW GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
   IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
@@ -39,7 +39,7 @@ set(allowed_user32
   ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongPtrW SetWindowPos SetWindowTextW
   ShowWindow TranslateMessage UpdateWindow)
 set(allowed_gdi32
-  BitBlt CreateCompatibleBitmap CreateCompatibleDC CreateFontIndirectW CreatePen CreateSolidBrush DeleteDC
+  BitBlt CreateCompatibleBitmap CreateCompatibleDC CreateDIBSection CreateFontIndirectW CreatePen CreateSolidBrush DeleteDC
   DeleteObject ExtTextOutW GetDeviceCaps GetObjectW GetStockObject GetTextExtentPoint32W GetTextMetricsW
   IntersectClipRect RestoreDC RoundRect SaveDC SelectObject SetBkColor SetBkMode SetBrushOrgEx
   SetStretchBltMode SetTextColor StretchBlt)

@@ -175,7 +175,7 @@ void Win32FormWindow::Unload() {
 void Win32FormWindow::Create() {
     RegisterClass(instance_, kFormClass, FormProc);
     RegisterClass(instance_, kPanelClass, PanelProc);
-    paint_.LoadPictures(resources_);
+    paint_.UsePictures(resources_);
     const ui::ControlState& form = model_.At({ui::kFormName});
     // Created hidden; sized and centred below, once its DPI is known.
     window_.Reset(CreateWindowExW(kFormExStyle, kFormClass, form.caption.c_str(), kFormStyle, CW_USEDEFAULT,

@@ -1,7 +1,13 @@
 #include "ui/win32_paint.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <vector>
 
+#include "ui/picture_codec.h"
 #include "ui/resources/resource_ids.h"
 #include "win32/win32_error.h"
 
@@ -54,6 +60,17 @@ private:
 void FillSolid(HDC dc, const RECT& r, COLORREF colour) {
     SetBkColor(dc, colour);
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
+}
+
+// An RCDATA resource's bytes; throws when it is missing.
+std::span<const std::uint8_t> ResourceBytes(HMODULE module, int id) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), RT_RCDATA);
+    HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) {
+        throw LastError();
+    }
+    return {static_cast<const std::uint8_t*>(data), SizeofResource(module, found)};
 }
 
 int ScaledBorder(int pixels, int dpi) { return pixels > 0 ? std::max(1, MulDiv(pixels, dpi, 96)) : 0; }
@@ -179,41 +196,78 @@ COLORREF ToColorRef(std::uint32_t colour) {
 
 int PictureScaleStep(int dpi) { return std::clamp((dpi - 96 + 12) / 24, 0, PICTURE_SCALE_STEPS - 1); }
 
-void PaintResources::LoadPictures(HMODULE module) {
+UniqueGdiObject LoadPackedBitmap(HMODULE module, int id) {
+    const std::optional<std::vector<std::uint8_t>> file = UnpackPicture(ResourceBytes(module, id));
+    const std::optional<BmpLayout> layout = file ? ReadBmp(*file) : std::nullopt;
+    if (!layout) {
+        throw SystemError(ERROR_INVALID_DATA);
+    }
+    BITMAPINFO info{};
+    std::memcpy(&info.bmiHeader, file->data() + kBmpInfoOffset, sizeof info.bmiHeader);
+    void* bits = nullptr;
+    UniqueGdiObject bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || bits == nullptr) {
+        throw LastError();
+    }
+    std::memcpy(bits, file->data() + layout->bits, layout->bitsSize);
+    return bitmap;
+}
+
+void PaintResources::UsePictures(HMODULE module) {
+    module_ = module;
+    step_ = -1;
+    pictures_ = {};
+    natural_.clear();
+}
+
+PaintResources::Pictures PaintResources::LoadScale(int step) {
+    Pictures pictures;
     for (const ControlRow& row : FormLayout()) {
         if (row.kind != ControlKind::Picture || row.picture == 0) {
             continue;
         }
-        for (int step = 0; step < PICTURE_SCALE_STEPS; ++step) {
-            const int id = SCALED_PICTURE(row.picture, step);
-            if (row.format == PictureFormat::Bitmap && !bitmaps_.contains(id)) {
-                UniqueGdiObject bitmap(
-                    LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-                if (!bitmap) {
-                    throw LastError();
+        const int id = SCALED_PICTURE(row.picture, step);
+        if (row.format == PictureFormat::Bitmap && !pictures.bitmaps.contains(row.picture)) {
+            UniqueGdiObject bitmap = LoadPackedBitmap(module_, id);
+            BITMAP info{};
+            GetObjectW(bitmap.Get(), sizeof info, &info);
+            pictures.bitmaps.emplace(row.picture, LoadedBitmap{std::move(bitmap), {info.bmWidth, info.bmHeight}});
+            if (!natural_.contains(row.picture)) {
+                // Only the 100 % file's header: its size at 96 DPI.
+                const auto header = UnpackPicture(ResourceBytes(module_, row.picture), kBmpHeaderSize);
+                const auto layout = header ? ReadBmp(*header, false) : std::nullopt;
+                if (!layout) {
+                    throw SystemError(ERROR_INVALID_DATA);
                 }
-                bitmaps_.emplace(id, std::move(bitmap));
-            } else if (row.format == PictureFormat::Icon && !icons_.contains(id)) {
-                // Width and height 0: the icon's own size.
-                UniqueIcon icon(static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, 0)));
-                if (!icon) {
-                    throw LastError();
-                }
-                icons_.emplace(id, std::move(icon));
+                natural_.emplace(row.picture, SIZE{layout->width, std::abs(layout->height)});
             }
+        } else if (row.format == PictureFormat::Icon && !pictures.icons.contains(row.picture)) {
+            // Width and height 0: the icon's own size.
+            UniqueIcon icon(static_cast<HICON>(LoadImageW(module_, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, 0)));
+            if (!icon) {
+                throw LastError();
+            }
+            pictures.icons.emplace(row.picture, std::move(icon));
         }
     }
+    return pictures;
 }
 
 void PaintResources::UseDpi(int dpi) {
-    if (dpi == dpi_ && HasFonts()) {
-        return;
+    const int step = PictureScaleStep(dpi);
+    const bool newScale = module_ != nullptr && step != step_;
+    Pictures pictures = newScale ? LoadScale(step) : Pictures{};
+    if (dpi != dpi_ || !HasFonts()) {
+        UniqueGdiObject regular = MakeFont(dpi, false);
+        UniqueGdiObject bold = MakeFont(dpi, true);
+        regular_ = std::move(regular);
+        bold_ = std::move(bold);
     }
-    UniqueGdiObject regular = MakeFont(dpi, false);
-    UniqueGdiObject bold = MakeFont(dpi, true);
-    regular_ = std::move(regular);
-    bold_ = std::move(bold);
     dpi_ = dpi;
+    if (newScale) {
+        pictures_ = std::move(pictures);
+        step_ = step;
+    }
 }
 
 HFONT PaintResources::Font(FontStyle style) const {
@@ -221,25 +275,21 @@ HFONT PaintResources::Font(FontStyle style) const {
 }
 
 ScaledBitmap PaintResources::Bitmap(int id) const {
-    auto size = [](const UniqueGdiObject& bitmap) {
-        BITMAP info{};
-        return GetObjectW(bitmap.Get(), sizeof info, &info) != 0 ? SIZE{info.bmWidth, info.bmHeight} : SIZE{};
-    };
-    const auto natural = bitmaps_.find(id);
-    const auto drawn = bitmaps_.find(SCALED_PICTURE(id, PictureScaleStep(dpi_)));
-    if (natural == bitmaps_.end() || drawn == bitmaps_.end()) {
+    const auto drawn = pictures_.bitmaps.find(id);
+    const auto natural = natural_.find(id);
+    if (drawn == pictures_.bitmaps.end() || natural == natural_.end()) {
         return {};
     }
     // Twips at 96 DPI: 15 a pixel.
-    const SIZE at96 = size(natural->second);
-    return {static_cast<HBITMAP>(drawn->second.Get()),
-            size(drawn->second),
+    const SIZE at96 = natural->second;
+    return {static_cast<HBITMAP>(drawn->second.bitmap.Get()),
+            drawn->second.size,
             {TwipsToPixels(at96.cx * 15.0, dpi_), TwipsToPixels(at96.cy * 15.0, dpi_)}};
 }
 
 HICON PaintResources::Icon(int id) const {
-    const auto it = icons_.find(SCALED_PICTURE(id, PictureScaleStep(dpi_)));
-    return it == icons_.end() ? nullptr : it->second.Get();
+    const auto it = pictures_.icons.find(id);
+    return it == pictures_.icons.end() ? nullptr : it->second.Get();
 }
 
 RECT PixelRect(const ControlState& state, int dpi) {

@@ -30,13 +30,21 @@ struct ScaledBitmap {
     SIZE shown{};
 };
 
-// The fonts at one DPI and the pictures of the window, loaded once.
+// A bitmap the pictures script packed (RCDATA holding a BMP file of 24 or 32
+// bits a pixel) as a DIB section of the file's own format; throws when it is
+// missing or malformed.
+UniqueGdiObject LoadPackedBitmap(HMODULE module, int id);
+
+// The fonts at one DPI and the pictures of the window at the scale nearest
+// it: a scale's pictures are loaded when a DPI first needs them and dropped
+// when the DPI moves to another scale.
 class PaintResources {
 public:
-    // Loads every icon and bitmap the layout names, each in every version,
-    // from `module`; throws on failure.
-    void LoadPictures(HMODULE module);
-    // Creates the fonts for a DPI (when it changed); throws on failure.
+    // Where the pictures live; UseDpi loads them.
+    void UsePictures(HMODULE module);
+    // Creates the fonts for a DPI and loads every icon and bitmap the layout
+    // names in the version nearest it (each when it changed); throws on
+    // failure and then keeps what it had.
     void UseDpi(int dpi);
     [[nodiscard]] int Dpi() const { return dpi_; }
     [[nodiscard]] bool HasFonts() const { return regular_.Valid(); }
@@ -46,11 +54,23 @@ public:
     [[nodiscard]] HICON Icon(int id) const;
 
 private:
+    struct LoadedBitmap {
+        UniqueGdiObject bitmap;
+        SIZE size{};
+    };
+    struct Pictures {
+        std::map<int, LoadedBitmap> bitmaps;  // by the picture's 100 % identifier
+        std::map<int, UniqueIcon> icons;
+    };
+    [[nodiscard]] Pictures LoadScale(int step);
+
     int dpi_ = 0;
     UniqueGdiObject regular_;
     UniqueGdiObject bold_;
-    std::map<int, UniqueGdiObject> bitmaps_;
-    std::map<int, UniqueIcon> icons_;
+    HMODULE module_ = nullptr;
+    int step_ = -1;  // the scale of `pictures_`, -1 before the first
+    Pictures pictures_;
+    std::map<int, SIZE> natural_;  // bitmaps' sizes at 100 %, read once
 };
 
 // A control's rectangle in pixels within its container, at a DPI.

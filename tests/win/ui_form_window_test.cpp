@@ -19,6 +19,7 @@
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_form_window.h"
 #include "ui/win32_newer_api.h"
+#include "ui/win32_paint.h"
 #include "core/error.h"
 #include "win32/handles.h"
 
@@ -229,8 +230,7 @@ protected:
 
     // The bar's pictures as the resources hold them.
     Pixels Picture(int id) {
-        UniqueGdiObject bitmap(
-            LoadImageW(resources.Get(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+        UniqueGdiObject bitmap = ui::LoadPackedBitmap(resources.Get(), id);
         BITMAP info{};
         GetObjectW(bitmap.Get(), sizeof info, &info);
         WindowDc screen(nullptr);
@@ -636,8 +636,7 @@ TEST_F(FormWindowTest, EveryPictureIsEmbeddedInItsFormatAtItsControlsSize) {
         switch (row.format) {
         case ui::PictureFormat::Bitmap:
             for (int step = 0; step < PICTURE_SCALE_STEPS; ++step) {
-                UniqueGdiObject bitmap(LoadImageW(resources.Get(), MAKEINTRESOURCEW(SCALED_PICTURE(row.picture, step)),
-                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+                UniqueGdiObject bitmap = ui::LoadPackedBitmap(resources.Get(), SCALED_PICTURE(row.picture, step));
                 ASSERT_TRUE(bitmap) << "step " << step;
                 DIBSECTION dib{};
                 ASSERT_EQ(GetObjectW(bitmap.Get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
@@ -680,6 +679,35 @@ TEST_F(FormWindowTest, EveryPictureIsEmbeddedInItsFormatAtItsControlsSize) {
         case ui::PictureFormat::None:
             ADD_FAILURE() << "a picture without a format";
         }
+    }
+}
+
+TEST_F(FormWindowTest, PicturesComeInTheVersionNearestTheDpiShownAtTheirSizeScaled) {
+    const ui::ControlRow& banner = *std::ranges::find(ui::FormLayout(), IDB_BANNER, &ui::ControlRow::picture);
+    ui::PaintResources paint;
+    paint.UsePictures(resources.Get());
+    const struct {
+        int dpi;
+        int drawnAt;  // the DPI of the version drawn
+    } cases[] = {{96, 96}, {144, 144}, {130, 120}, {240, 192}, {96, 96}};
+    for (const auto& c : cases) {
+        paint.UseDpi(c.dpi);
+        const ui::ScaledBitmap picture = paint.Bitmap(IDB_BANNER);
+        ASSERT_NE(picture.bitmap, nullptr) << c.dpi;
+        EXPECT_EQ(picture.drawn.cx, ui::TwipsToPixels(banner.width, c.drawnAt)) << c.dpi;
+        EXPECT_EQ(picture.shown.cx, ui::TwipsToPixels(banner.width, c.dpi)) << c.dpi;
+        EXPECT_EQ(picture.shown.cy, ui::TwipsToPixels(banner.height, c.dpi)) << c.dpi;
+        EXPECT_NE(paint.Icon(IDI_HEADER), nullptr) << c.dpi;
+    }
+}
+
+TEST_F(FormWindowTest, APictureMissingOrNotPackedIsAnError) {
+    EXPECT_THROW(ui::LoadPackedBitmap(resources.Get(), 999), RuntimeError);
+    try {
+        ui::LoadPackedBitmap(resources.Get(), IDR_GLOBE_GIF);
+        ADD_FAILURE() << "a GIF unpacked";
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.Number(), ERROR_INVALID_DATA);
     }
 }
 
