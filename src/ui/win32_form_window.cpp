@@ -173,6 +173,7 @@ void Win32FormWindow::Unload() {
 // --- the real window ------------------------------------------------------
 
 void Win32FormWindow::Create() {
+    ui::LoadCommonControls();
     RegisterClass(instance_, kFormClass, FormProc);
     RegisterClass(instance_, kPanelClass, PanelProc);
     paint_.UsePictures(resources_);
@@ -279,7 +280,7 @@ void Win32FormWindow::CreateChild(std::size_t position) {
     }
     children_[position] = child;
     if (state.row->kind != ui::ControlKind::Panel) {
-        SetWindowSubclass(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
+        ui::SubclassWindow(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
     }
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
@@ -533,9 +534,9 @@ LRESULT CALLBACK Win32FormWindow::ChildProc(HWND window, UINT message, WPARAM wP
             return *answer;
         }
     } else if (message == WM_NCDESTROY) {
-        RemoveWindowSubclass(window, ChildProc, position);
+        ui::RemoveSubclass(window, ChildProc, position);
     }
-    return DefSubclassProc(window, message, wParam, lParam);
+    return ui::DefaultSubclassProc(window, message, wParam, lParam);
 }
 
 }  // namespace tessaloom

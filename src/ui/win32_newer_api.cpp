@@ -21,7 +21,52 @@ using AdjustWindowRectExForDpiFunction = BOOL WINAPI(RECT*, DWORD, BOOL, DWORD, 
 using GetSystemMetricsForDpiFunction = int WINAPI(int, UINT);
 using SetDefaultDllDirectoriesFunction = BOOL WINAPI(DWORD);
 
+// The subclassing functions of the common controls (version 6, by the
+// manifest), loaded the first time a window asks.
+struct Subclassing {
+    decltype(&SetWindowSubclass) set = nullptr;
+    decltype(&RemoveWindowSubclass) remove = nullptr;
+    decltype(&DefSubclassProc) call = nullptr;
+};
+
+const Subclassing& CommonControls() {
+    static const Subclassing functions = [] {
+        Subclassing found;
+        HMODULE module = LoadLibraryW(L"comctl32.dll");
+        if (module == nullptr) {
+            return found;
+        }
+        auto find = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
+        found.set = reinterpret_cast<decltype(found.set)>(find("SetWindowSubclass"));
+        found.remove = reinterpret_cast<decltype(found.remove)>(find("RemoveWindowSubclass"));
+        found.call = reinterpret_cast<decltype(found.call)>(find("DefSubclassProc"));
+        if (found.set == nullptr || found.remove == nullptr || found.call == nullptr) {
+            found = {};
+        }
+        return found;
+    }();
+    return functions;
+}
+
 }  // namespace
+
+void LoadCommonControls() { CommonControls(); }
+
+bool SubclassWindow(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) {
+    const Subclassing& functions = CommonControls();
+    return functions.set != nullptr && functions.set(window, procedure, id, data);
+}
+
+void RemoveSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id) {
+    if (const Subclassing& functions = CommonControls(); functions.remove != nullptr) {
+        functions.remove(window, procedure, id);
+    }
+}
+
+LRESULT DefaultSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Only ever called from a procedure that SubclassWindow installed.
+    return CommonControls().call(window, message, wParam, lParam);
+}
 
 namespace windows7 {
 

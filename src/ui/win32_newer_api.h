@@ -5,6 +5,7 @@
 // executable always loads and always starts the main program.
 
 #include <windows.h>
+#include <commctrl.h>
 
 namespace tessaloom::ui {
 
@@ -21,6 +22,16 @@ int SystemMetricForDpi(int index, int dpi);
 // Limits the DLL search to System32: SetDefaultDllDirectories where the
 // system has it, otherwise at least takes the current folder off the search.
 void LimitDllSearchToSystem32();
+
+// Window subclassing from the common controls, which are loaded on first use
+// rather than with the program: the way to the main program loads none of
+// them. False when they cannot be had; the window then works unsubclassed.
+// Loads them; done before the first control is made, so every control is
+// of the same version.
+void LoadCommonControls();
+bool SubclassWindow(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data);
+void RemoveSubclass(HWND window, SUBCLASSPROC procedure, UINT_PTR id);
+LRESULT DefaultSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What Windows 7 gets instead of the newer functions; public for the tests,
 // which hold them against the newer ones.
