@@ -18,7 +18,7 @@ using AnsiDecoder = std::function<std::wstring(std::string_view)>;
 
 // What one path names, without patterns.
 struct FileFacts {
-    bool exists = false;          // a file or a folder is there
+    bool exists = false;  // a file or a folder is there
     bool folder = false;
     bool hiddenOrSystem = false;  // not an ordinary file to the existence test
     bool readOnly = false;
@@ -42,8 +42,7 @@ public:
     // modification time; not yet flushed. `progress` is called now and then
     // while a large file is copied. A source that is not there throws
     // kErrFileNotFound.
-    virtual void Copy(const std::wstring& source, const std::wstring& to,
-                          const std::function<void()>& progress) = 0;
+    virtual void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) = 0;
     // Writes a file's content through to the disk.
     virtual void Flush(const std::wstring& path) = 0;
     // Gives a file the name of another one that does not exist.

@@ -298,7 +298,8 @@ void Win32Files::MakeOrdinary(const std::wstring& path) {
 }
 
 void Win32Files::WriteWholeFile(const std::wstring& path, std::string_view bytes) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         throw LastError();
     }

@@ -21,7 +21,7 @@ public:
 private:
     std::wstring ModulePath();
     std::wstring VersionString(const wchar_t* name);
-    std::wstring modulePath_;  // asked once: it cannot change while we run
+    std::wstring modulePath_;   // asked once: it cannot change while we run
     UniqueKernelHandle claim_;  // held until the process ends
 };
 

@@ -86,8 +86,11 @@ public:
         }
         if (const auto found = files.find(path); found != files.end()) {
             const FakeFile& file = found->second;
-            return {.exists = true, .hiddenOrSystem = file.hidden, .readOnly = file.readOnly,
-                    .size = file.content.size(), .modified = file.modified};
+            return {.exists = true,
+                    .hiddenOrSystem = file.hidden,
+                    .readOnly = file.readOnly,
+                    .size = file.content.size(),
+                    .modified = file.modified};
         }
         const auto below = files.lower_bound(path + L"\\");
         const bool folder = below != files.end() && below->first.starts_with(path + L"\\");

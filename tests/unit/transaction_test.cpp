@@ -53,9 +53,9 @@ const Folder kAllOld = {{L"two.dll", {"old two", false}},
                         {L"OLDtwo.dll", {"older two", false}},
                         {L"three.dll", {"old three", true}},
                         {L"sub\\four.dll", {"old four", false}}};
-const Folder kAllNew = {{L"one.dll", {"new one.dll", false}},          {L"two.dll", {"new two.dll", false}},
-                        {L"OLDtwo.dll", {"old two", false}},           {L"three.dll", {"new three.dll", false}},
-                        {L"OLDthree.dll", {"old three", false}},       {L"sub\\four.dll", {"new sub\\four.dll", false}},
+const Folder kAllNew = {{L"one.dll", {"new one.dll", false}},      {L"two.dll", {"new two.dll", false}},
+                        {L"OLDtwo.dll", {"old two", false}},       {L"three.dll", {"new three.dll", false}},
+                        {L"OLDthree.dll", {"old three", false}},   {L"sub\\four.dll", {"new sub\\four.dll", false}},
                         {L"sub\\OLDfour.dll", {"old four", false}}};
 
 // The walk as the window runs it, without the window.

@@ -17,7 +17,7 @@
 // the version at step n (0 for 100 %, 4 for 200 %) has the identifier
 // SCALED_PICTURE(id, n).
 #define PICTURE_SCALE_STEPS 5
-#define SCALED_PICTURE(id, step) ((step) * 1000 + (id))
+#define SCALED_PICTURE(id, step) ((step)*1000 + (id))
 
 // Embedded as raw data: a GIF the window carries but never shows.
 #define IDR_GLOBE_GIF 201
