@@ -285,8 +285,18 @@ void Win32FormWindow::CreateChild(std::size_t position) {
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
     }
-    for (const std::wstring& line : state.lines) {
-        SendMessageW(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    if (!state.lines.empty()) {
+        // One allocation and one redraw for the whole list, however long.
+        std::size_t characters = 0;
+        for (const std::wstring& line : state.lines) {
+            characters += line.size() + 1;
+        }
+        SendMessageW(child, WM_SETREDRAW, FALSE, 0);
+        SendMessageW(child, LB_INITSTORAGE, state.lines.size(), static_cast<LPARAM>(characters * sizeof(wchar_t)));
+        for (const std::wstring& line : state.lines) {
+            SendMessageW(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        }
+        SendMessageW(child, WM_SETREDRAW, TRUE, 0);
     }
 }
 
