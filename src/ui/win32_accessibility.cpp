@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "ui/win32_newer_api.h"
+
 namespace tessaloom::ui {
 namespace {
 
@@ -20,22 +22,11 @@ struct Oleacc {
 const Oleacc& Library() {
     static const Oleacc library = [] {
         Oleacc found;
-        std::wstring path(MAX_PATH, L'\0');
-        const UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-        if (length == 0 || length >= path.size()) {
-            return found;
-        }
-        path.resize(length);
         // Loaded only when a reader asks, never on the way to starting the main program.
-        HMODULE module = LoadLibraryW((path + L"\\oleacc.dll").c_str());
-        HMODULE strings = LoadLibraryW((path + L"\\oleaut32.dll").c_str());
-        if (module == nullptr || strings == nullptr) {
-            return found;
-        }
-        auto find = [](HMODULE in, const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(in, name)); };
-        found.createStd = reinterpret_cast<decltype(found.createStd)>(find(module, "CreateStdAccessibleObject"));
-        found.lresultFrom = reinterpret_cast<decltype(found.lresultFrom)>(find(module, "LresultFromObject"));
-        found.allocString = reinterpret_cast<decltype(found.allocString)>(find(strings, "SysAllocStringLen"));
+        HMODULE module = LoadSystemModule(L"oleacc.dll");
+        Bind(found.createStd, module, "CreateStdAccessibleObject");
+        Bind(found.lresultFrom, module, "LresultFromObject");
+        Bind(found.allocString, LoadSystemModule(L"oleaut32.dll"), "SysAllocStringLen");
         return found;
     }();
     return library;

@@ -1,5 +1,7 @@
 #include "ui/win32_newer_api.h"
 
+#include <string>
+
 namespace tessaloom::ui {
 namespace {
 
@@ -7,12 +9,9 @@ namespace {
 // Only modules already loaded are asked: nothing is loaded from the search path.
 template <typename Function>
 Function* Find(const wchar_t* module, const char* name) {
-    HMODULE loaded = GetModuleHandleW(module);
-    if (loaded == nullptr) {
-        return nullptr;
-    }
-    // Through the generic function pointer type, which converts to any other.
-    return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(loaded, name)));
+    Function* found = nullptr;
+    Bind(found, GetModuleHandleW(module), name);
+    return found;
 }
 
 using GetDpiForSystemFunction = UINT WINAPI();
@@ -32,14 +31,11 @@ struct Subclassing {
 const Subclassing& CommonControls() {
     static const Subclassing functions = [] {
         Subclassing found;
+        // By name: the manifest's side-by-side version 6, not System32's own.
         HMODULE module = LoadLibraryW(L"comctl32.dll");
-        if (module == nullptr) {
-            return found;
-        }
-        auto find = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
-        found.set = reinterpret_cast<decltype(found.set)>(find("SetWindowSubclass"));
-        found.remove = reinterpret_cast<decltype(found.remove)>(find("RemoveWindowSubclass"));
-        found.call = reinterpret_cast<decltype(found.call)>(find("DefSubclassProc"));
+        Bind(found.set, module, "SetWindowSubclass");
+        Bind(found.remove, module, "RemoveWindowSubclass");
+        Bind(found.call, module, "DefSubclassProc");
         if (found.set == nullptr || found.remove == nullptr || found.call == nullptr) {
             found = {};
         }
@@ -49,6 +45,16 @@ const Subclassing& CommonControls() {
 }
 
 }  // namespace
+
+HMODULE LoadSystemModule(const wchar_t* name) {
+    std::wstring path(MAX_PATH, L'\0');
+    const UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (length == 0 || length >= path.size()) {
+        return nullptr;
+    }
+    path.resize(length);
+    return LoadLibraryW((path + L"\\" + name).c_str());
+}
 
 void LoadCommonControls() { CommonControls(); }
 

@@ -23,6 +23,20 @@ int SystemMetricForDpi(int index, int dpi);
 // system has it, otherwise at least takes the current folder off the search.
 void LimitDllSearchToSystem32();
 
+// Points `function` at a function of a module, or at null where the module
+// or the function is missing.
+template <typename Function>
+void Bind(Function*& function, HMODULE module, const char* name) {
+    // Through the generic function pointer type, which converts to any other.
+    function = module == nullptr
+                   ? nullptr
+                   : reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// A DLL of the system, loaded from System32 by its full path, never from the
+// search path; null when it cannot be loaded.
+HMODULE LoadSystemModule(const wchar_t* name);
+
 // Window subclassing from the common controls, which are loaded on first use
 // rather than with the program: the way to the main program loads none of
 // them. False when they cannot be had; the window then works unsubclassed.
