@@ -1,9 +1,20 @@
-# Fails when the executable imports a DLL that is not part of Windows, or a
-# function that Windows 7 SP1 does not export: such an executable would not
-# even load there. Functions of newer systems are looked up at run time
-# instead (src/ui/win32_newer_api.cpp).
+# Fails when the executable imports a DLL that is not one of the KnownDLLs,
+# or a function that Windows 7 SP1 does not export. The loader resolves any
+# other DLL the executable imports from the application folder first, before
+# the program runs a line, and the updater runs as administrator in a folder
+# of the user's; such DLLs are loaded at run time from System32 instead
+# (src/win32/system_modules.h). A missing function would keep the executable
+# from loading on Windows 7: functions of newer systems are looked up at run
+# time too (src/ui/win32_newer_api.cpp).
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+
+# The KnownDLLs of Windows 7 SP1 (HKLM\SYSTEM\CurrentControlSet\Control\
+# Session Manager\KnownDLLs), which later versions keep: always mapped from
+# System32. ntdll.dll is not listed there but is loaded before anything else.
+set(known_dlls
+  advapi32 clbcatq comdlg32 difxapi gdi32 iertutil imagehlp imm32 kernel32 lpk msctf msvcrt normaliz nsi ole32
+  oleaut32 psapi rpcrt4 sechost setupapi shell32 shlwapi urlmon user32 usp10 wininet wldap32 ws2_32)
 
 # What the executable may import, by DLL: every name here is exported by
 # Windows 7 SP1 (x64). Add a name only after checking the oldest Windows that
@@ -46,13 +57,8 @@ set(allowed_gdi32
 set(allowed_advapi32 RegCloseKey RegCreateKeyExW RegDeleteValueW RegOpenKeyExW RegQueryValueExW RegSetValueExW)
 set(allowed_shell32 ShellExecuteExW ILFree SHGetFolderPathW SHGetPathFromIDListEx SHGetPathFromIDListW SHGetSpecialFolderLocation
   ShellAboutW)
-set(allowed_version GetFileVersionInfoSizeW GetFileVersionInfoW VerQueryValueW)
 set(allowed_ole32 CoInitialize CoInitializeEx CoTaskMemAlloc CoTaskMemFree CoUninitialize)
 set(allowed_oleaut32 SysAllocString SysAllocStringLen SysFreeString SysStringLen VariantClear VariantInit)
-set(allowed_oleacc AccessibleObjectFromWindow CreateStdAccessibleObject LresultFromObject)
-set(allowed_comctl32 DefSubclassProc InitCommonControlsEx RemoveWindowSubclass SetWindowSubclass)
-set(allowed_uxtheme SetWindowTheme)
-set(allowed_msimg32 AlphaBlend)
 set(allowed_shlwapi PathFileExistsW)
 set(allowed_msvcrt
   ___lc_codepage_func ___mb_cur_max_func __iob_func __set_app_type __setusermatherr __wgetmainargs __winitenv
@@ -67,8 +73,12 @@ string(REPLACE "\n" ";" lines "${dump}")
 foreach(line IN LISTS lines)
   if(line MATCHES "DLL Name: ([^.]+)\\.[dD][lL][lL]")
     string(TOLOWER "${CMAKE_MATCH_1}" dll)
+    if(NOT dll IN_LIST known_dlls)
+      message(FATAL_ERROR "${EXE} imports ${dll}.dll, which is not one of the KnownDLLs: "
+                          "load it at run time from System32 (LoadSystemModule)")
+    endif()
     if(NOT DEFINED allowed_${dll})
-      message(FATAL_ERROR "${EXE} imports ${dll}.dll, which does not ship with Windows")
+      message(FATAL_ERROR "${EXE} imports ${dll}.dll: list the functions it may take from there")
     endif()
     message(STATUS "imports ${dll}.dll")
   elseif(dll AND line MATCHES "^\t[0-9a-fA-F]+\t +[0-9]+  ([A-Za-z0-9_]+)")

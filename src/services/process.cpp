@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <cwchar>
-#include <vector>
+#include <string_view>
 
 #include "core/text.h"
+#include "core/version_info.h"
 #include "win32/handles.h"
 #include "win32/window_names.h"
 #include "win32/win32_error.h"
@@ -56,20 +57,18 @@ std::wstring Win32Process::ExecutableName() {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
-// A string of the executable's version information (US English, Unicode).
+// A string of the executable's version information (US English, Unicode),
+// read from this module's own resource: no VERSION.dll, which the loader
+// would look for beside the executable first.
 std::wstring Win32Process::VersionString(const wchar_t* name) {
-    const std::wstring path = ModulePath();
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    std::vector<unsigned char> block(size);
-    void* value = nullptr;
-    UINT length = 0;
-    const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
-    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
-        !VerQueryValueW(block.data(), query.c_str(), &value, &length) || length == 0) {
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) {
         return {};
     }
-    return static_cast<const wchar_t*>(value);
+    const std::string_view block(static_cast<const char*>(data), SizeofResource(nullptr, found));
+    return VersionInfoString(block, std::wstring(L"StringFileInfo\\040904B0\\") + name).value_or(L"");
 }
 
 std::wstring Win32Process::ProductName() { return VersionString(L"ProductName"); }

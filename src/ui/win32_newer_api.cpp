@@ -46,16 +46,6 @@ const Subclassing& CommonControls() {
 
 }  // namespace
 
-HMODULE LoadSystemModule(const wchar_t* name) {
-    std::wstring path(MAX_PATH, L'\0');
-    const UINT length = GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
-    if (length == 0 || length >= path.size()) {
-        return nullptr;
-    }
-    path.resize(length);
-    return LoadLibraryW((path + L"\\" + name).c_str());
-}
-
 void LoadCommonControls() { CommonControls(); }
 
 bool SubclassWindow(HWND window, SUBCLASSPROC procedure, UINT_PTR id, DWORD_PTR data) {

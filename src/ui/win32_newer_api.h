@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "win32/system_modules.h"
+
 namespace tessaloom::ui {
 
 // The DPI of the screen the process was started with.
@@ -23,19 +25,9 @@ int SystemMetricForDpi(int index, int dpi);
 // system has it, otherwise at least takes the current folder off the search.
 void LimitDllSearchToSystem32();
 
-// Points `function` at a function of a module, or at null where the module
-// or the function is missing.
-template <typename Function>
-void Bind(Function*& function, HMODULE module, const char* name) {
-    // Through the generic function pointer type, which converts to any other.
-    function = module == nullptr
-                   ? nullptr
-                   : reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// A DLL of the system, loaded from System32 by its full path, never from the
-// search path; null when it cannot be loaded.
-HMODULE LoadSystemModule(const wchar_t* name);
+// Run-time binding of system DLLs, shared with the services.
+using tessaloom::Bind;
+using tessaloom::LoadSystemModule;
 
 // Window subclassing from the common controls, which are loaded on first use
 // rather than with the program: the way to the main program loads none of

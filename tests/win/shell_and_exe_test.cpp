@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "core/version_info.h"
 #include "harness.h"
 #include "services/shell_folders.h"
 
@@ -77,6 +78,19 @@ TEST(Executable, DeclaresItsVersionAndRunsAsInvoker) {
     HMODULE exe =
         LoadLibraryExW(TESSALOOM_UPDATER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(exe, nullptr);
+    // The updater reads its own version resource without VERSION.dll: it
+    // finds what VERSION.dll finds.
+    HRSRC version = FindResourceW(exe, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    ASSERT_NE(version, nullptr);
+    const std::string resource(static_cast<const char*>(LockResource(LoadResource(exe, version))),
+                               SizeofResource(exe, version));
+    for (const wchar_t* name :
+         {L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName", L"ProductName", L"ProductVersion"}) {
+        EXPECT_EQ(VersionInfoString(resource, std::wstring(L"StringFileInfo\\040904b0\\") + name),
+                  VersionString(block, name))
+            << name;
+    }
+    EXPECT_FALSE(VersionInfoString(resource, L"StringFileInfo\\040904B0\\Comments"));
     HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(found, nullptr);
     const std::string manifest(static_cast<const char*>(LockResource(LoadResource(exe, found))),
