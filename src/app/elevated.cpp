@@ -1,5 +1,6 @@
 #include "app/elevated.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "core/error.h"
@@ -44,6 +45,23 @@ std::optional<std::int64_t> Number(const std::string& text) {
 
 std::string Utf8(std::int64_t number) { return std::to_string(number); }
 
+// A folder the user could have as Documents: a path from the root of a
+// drive letter ("X:\..."), and nothing that names a device, a pipe, a
+// network share, a stream or a pattern ("\\server\share", "\\.\pipe",
+// "\\?\C:", "C:\a:b", "C:\*").
+bool IsFolderOnDrive(std::wstring_view folder) {
+    if (folder.size() < 3 || folder[1] != L':' || !IsSeparator(folder[2])) {
+        return false;
+    }
+    const wchar_t drive = folder[0];
+    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) {
+        return false;
+    }
+    const std::wstring_view rest = folder.substr(2);
+    return rest.find_first_of(L"*?:\"<>|") == std::wstring_view::npos &&
+           std::none_of(rest.begin(), rest.end(), [](wchar_t c) { return c < 0x20; });
+}
+
 // Tells the window every step as it is done.
 class Relay final : public UpdateEvents {
 public:
@@ -80,7 +98,7 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message) {
         return std::nullopt;
     }
     ElevatedPlan plan{DecodeUtf8(fields[1]), {}};
-    if (!IsAbsolutePath(plan.updateFolder)) {
+    if (!IsFolderOnDrive(plan.updateFolder)) {
         return std::nullopt;
     }
     for (std::size_t i = 2; i < fields.size(); ++i) {

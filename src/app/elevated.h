@@ -27,8 +27,9 @@ struct ElevatedPlan {
 };
 
 std::string EncodePlan(const ElevatedPlan& plan);
-// Nothing for a message that is no plan, or names a folder that is not
-// absolute or a name that could reach outside the application folder.
+// Nothing for a message that is no plan, or names a folder that is not a
+// plain path on a drive letter ("X:\..."), or a name that could reach
+// outside the application folder.
 std::optional<ElevatedPlan> DecodePlan(const std::string& message);
 
 // The elevated instance: reads the plan, applies it to the application folder

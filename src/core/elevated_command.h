@@ -13,6 +13,26 @@
 namespace tessaloom {
 
 inline constexpr std::wstring_view kElevatedMarker = L"|elevated";
+// Every pipe between the window and its elevated instance is named so.
+inline constexpr std::wstring_view kPipePrefix = L"\\\\.\\pipe\\TessaloomUpdate.";
+
+// True for a name of one of our pipes: the prefix, then only letters, digits
+// and dots. Nothing else is ever opened as the other end: not a file, not a
+// device, not another program's pipe, nor a path that leaves the pipe
+// namespace.
+inline bool IsUpdaterPipeName(std::wstring_view name) {
+    if (!name.starts_with(kPipePrefix) || name.size() == kPipePrefix.size() || name.size() > 256) {
+        return false;
+    }
+    for (const wchar_t c : name.substr(kPipePrefix.size())) {
+        const bool plain =
+            (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'.';
+        if (!plain) {
+            return false;
+        }
+    }
+    return true;
+}
 
 struct ElevatedCommand {
     std::wstring pipe;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <vector>
 
 #include "core/error.h"
 #include "services/process.h"
@@ -109,6 +110,57 @@ std::wstring ImageOf(DWORD processId) {
     }
 }
 
+// Who may open our pipes: the user who started this window and Administrators
+// (the elevated instance may run as another administrator), with no one
+// else, and neither of them may create another instance of it.
+class PipeSecurity {
+public:
+    PipeSecurity() {
+        UniqueKernelHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) {
+            throw LastError();
+        }
+        DWORD size = 0;
+        GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+        user_.resize(size);
+        if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, user_.data(), size, &size)) {
+            throw LastError();
+        }
+        const PSID user = reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid;
+        admins_.resize(SECURITY_MAX_SID_SIZE);
+        size = static_cast<DWORD>(admins_.size());
+        if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins_.data(), &size)) {
+            throw LastError();
+        }
+        const PSID admins = admins_.data();
+        acl_.resize(sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(user) +
+                    GetLengthSid(admins));
+        constexpr DWORD kAccess = (FILE_GENERIC_READ | FILE_GENERIC_WRITE) & ~FILE_CREATE_PIPE_INSTANCE;
+        auto* const acl = reinterpret_cast<ACL*>(acl_.data());
+        if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, kAccess, user) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, kAccess, admins) ||
+            !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE)) {
+            throw LastError();
+        }
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    PipeSecurity(const PipeSecurity&) = delete;
+    PipeSecurity& operator=(const PipeSecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+
+private:
+    std::vector<unsigned char> user_;  // TOKEN_USER and the SID it points into
+    std::vector<unsigned char> admins_;
+    std::vector<unsigned char> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
 bool SamePath(const std::wstring& first, const std::wstring& second) {
     return !first.empty() && CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
                                                   static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
@@ -136,17 +188,26 @@ bool Win32Elevation::CanWrite(const std::wstring& folder) {
     return true;
 }
 
-std::unique_ptr<Channel> Win32Elevation::StartElevated(std::uintptr_t window) {
+UniqueFile CreateUpdaterPipe(const std::wstring& name) {
+    if (!IsUpdaterPipeName(name)) {
+        Refuse(name + L" is not a pipe of this updater");
+    }
     // Only this process creates the pipe (first instance, one instance, no
     // remote clients), and only the process it starts may be its client.
-    const std::wstring name = L"\\\\.\\pipe\\TessaloomUpdate." + UniqueSuffix();
+    PipeSecurity security;
     UniqueFile pipe(CreateNamedPipeW(name.c_str(),
                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                     1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+                                     1, kPipeBuffer, kPipeBuffer, 0, security.Attributes()));
     if (!pipe) {
         throw LastError();
     }
+    return pipe;
+}
+
+std::unique_ptr<Channel> Win32Elevation::StartElevated(std::uintptr_t window) {
+    const std::wstring name = std::wstring(kPipePrefix) + UniqueSuffix();
+    UniqueFile pipe = CreateUpdaterPipe(name);
     const std::wstring exe = ModuleFileName(nullptr);
     const std::wstring parameters = FormatElevatedCommand({name, GetCurrentProcessId()});
     SHELLEXECUTEINFOW info{};
@@ -206,6 +267,9 @@ std::unique_ptr<Channel> Win32Elevation::StartElevated(std::uintptr_t window) {
 }
 
 std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
+    if (!IsUpdaterPipeName(command.pipe)) {
+        Refuse(command.pipe + L" is not a pipe of this updater");
+    }
     UniqueFile pipe(CreateFileW(command.pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!pipe) {

@@ -8,6 +8,7 @@
 
 #include "core/elevated_command.h"
 #include "core/seams.h"
+#include "win32/handles.h"
 
 namespace tessaloom {
 
@@ -17,8 +18,14 @@ public:
     std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override;
 };
 
+// Creates the one instance of a pipe of ours (IsUpdaterPipeName, else access
+// denied), for overlapped message I/O, that only this user and
+// Administrators may open.
+UniqueFile CreateUpdaterPipe(const std::wstring& name);
+
 // The elevated instance's end of the pipe its parent created. Throws access
-// denied, having read nothing, unless the pipe's server is the process
+// denied, having opened nothing, for a name not of ours (IsUpdaterPipeName);
+// throws access denied, having read nothing, unless the pipe's server is the process
 // `command.parentId` and that process runs this same executable.
 std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command);
 

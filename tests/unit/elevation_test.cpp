@@ -99,6 +99,20 @@ TEST(Elevation, TheElevatedInstanceMovesTheBarFillsTheLogAndItsErrorEndsTheWalk)
     }
 }
 
+TEST(Elevation, OnlyPipesOfOurOwnAreEverOpenedAsTheOtherEnd) {
+    const std::wstring ours = std::wstring(kPipePrefix);
+    for (const std::wstring& name : {ours + L"0000002A.0123456789ABCDEF.0", ours + L"test.42"}) {
+        EXPECT_TRUE(IsUpdaterPipeName(name)) << name;
+    }
+    for (const std::wstring& name :
+         {std::wstring(L"\\\\.\\pipe\\Other.1"), std::wstring(L"C:\\Users\\me\\file"), ours,
+          ours + L"1\\..\\..\\C:\\file", ours + L"1\\..\\..\\Other.1", ours + L"1/x", ours + L"1:stream", ours + L"1 2",
+          std::wstring(L"\\\\server\\pipe\\TessaloomUpdate.1"), std::wstring(L"\\\\?\\pipe\\TessaloomUpdate.1"),
+          ours + std::wstring(300, L'1')}) {
+        EXPECT_FALSE(IsUpdaterPipeName(name)) << name;
+    }
+}
+
 TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
     EXPECT_FALSE(ParseElevatedCommand(L" C:\\App\\Tessaloom Main.exe"));
     for (const wchar_t* line : {L"|elevated", L"|elevated x", L"|elevatedx p 1", L"|elevated p 0", L"|elevated p 1x",
@@ -115,9 +129,41 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->updateFolder, plan.updateFolder);
     EXPECT_EQ(decoded->names, plan.names);
-    for (const ElevatedPlan& bad : {ElevatedPlan{L"relative", {}}, ElevatedPlan{L"C:\\U", {L"..\\x.dll"}},
-                                    ElevatedPlan{L"C:\\U", {L"C:\\Windows\\x.dll"}}}) {
-        EXPECT_FALSE(DecodePlan(EncodePlan(bad))) << bad.updateFolder;
+    struct PlanCase {
+        const wchar_t* folder;
+        std::vector<std::wstring> names;
+        bool accepted;
+    };
+    const std::vector<PlanCase> plans = {
+        {L"C:\\Docs\\Update", {L"a.dll"}, true},
+        {L"z:/Docs/Update", {L"sub/a.dll"}, true},
+        {L"C:\\", {}, true},
+        {L"relative", {}, false},
+        {L"C:relative", {}, false},
+        {L"\\\\server\\share\\Update", {}, false},
+        {L"//server/share/Update", {}, false},
+        {L"\\\\.\\pipe\\x", {}, false},
+        {L"\\\\.\\C:\\Update", {}, false},
+        {L"\\\\?\\C:\\Update", {}, false},
+        {L"\\\\?\\UNC\\server\\share", {}, false},
+        {L"\\??\\C:\\Update", {}, false},
+        {L"\\Docs", {}, false},
+        {L"1:\\Docs", {}, false},
+        {L"C:\\Docs:stream", {}, false},
+        {L"C:\\Do*", {}, false},
+        {L"C:\\Docs\\Update", {L"..\\x.dll"}, false},
+        {L"C:\\Docs\\Update", {L"C:\\Windows\\x.dll"}, false},
+        {L"C:\\Docs\\Update", {L"a.dll", L"\\\\server\\x.dll"}, false},
+        {L"C:\\Docs\\Update", {L"x.dll:evil"}, false},
+        {L"C:\\Docs\\Update", {L"TessaloomUpdate.journal"}, false},
+    };
+    for (const PlanCase& c : plans) {
+        const auto decoded = DecodePlan(EncodePlan({c.folder, c.names}));
+        EXPECT_EQ(decoded.has_value(), c.accepted) << c.folder;
+        if (decoded) {
+            EXPECT_EQ(decoded->updateFolder, c.folder);
+            EXPECT_EQ(decoded->names, c.names);
+        }
     }
     EXPECT_FALSE(
         DecodePlan("staged\0"
