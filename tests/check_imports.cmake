@@ -54,7 +54,9 @@ set(allowed_gdi32
   DeleteObject ExtTextOutW GetDeviceCaps GetObjectW GetStockObject GetTextExtentPoint32W GetTextMetricsW
   IntersectClipRect RestoreDC RoundRect SaveDC SelectObject SetBkColor SetBkMode SetBrushOrgEx
   SetStretchBltMode SetTextColor StretchBlt)
-set(allowed_advapi32 RegCloseKey RegCreateKeyExW RegDeleteValueW RegOpenKeyExW RegQueryValueExW RegSetValueExW)
+set(allowed_advapi32 RegCloseKey RegCreateKeyExW RegDeleteValueW RegOpenKeyExW RegQueryValueExW RegSetValueExW
+  AddAccessAllowedAce CreateWellKnownSid GetLengthSid GetTokenInformation InitializeAcl InitializeSecurityDescriptor
+  OpenProcessToken SetSecurityDescriptorDacl)
 set(allowed_shell32 ShellExecuteExW ILFree SHGetFolderPathW SHGetPathFromIDListEx SHGetPathFromIDListW SHGetSpecialFolderLocation
   ShellAboutW)
 set(allowed_ole32 CoInitialize CoInitializeEx CoTaskMemAlloc CoTaskMemFree CoUninitialize)

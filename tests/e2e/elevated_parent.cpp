@@ -4,6 +4,16 @@
 // recorded instead of shown. "runas" under Wine starts this same program,
 // which then serves as the elevated instance. What the window showed goes to
 // "parent.log" beside it, one entry a line, UTF-8.
+//
+// It also plays the intruders the pipe's checks keep out, as processes of
+// the same user running this same image:
+//   |serve <pipe> <update folder>   a server that is not the elevated
+//                                   instance's parent offers it a plan; what
+//                                   came back goes to "rogue.log"
+//   |rogue-client <pipe>            connects to the window's pipe; the plan,
+//                                   if it is handed one, goes to "rogue.log"
+// With TESSALOOM_TEST_ROGUE_CLIENT set, the elevated instance starts a rogue
+// client in its place and waits for it, connecting to nothing itself.
 
 #include <windows.h>
 
@@ -15,6 +25,7 @@
 #include "services/files.h"
 #include "services/process.h"
 #include "services/shell_folders.h"
+#include "win32/handles.h"
 
 using namespace tessaloom;
 
@@ -29,12 +40,80 @@ private:
     Win32Elevation real_;
 };
 
+void Record(Win32Files& files, Win32Process& process, const std::string& text) {
+    files.WriteWholeFile(Join(process.ApplicationFolder(), L"rogue.log"), text);
+}
+
+// A server of a pipe named like ours that hands whoever connects a plan.
+int Serve(Win32Files& files, Win32Process& process, const std::wstring& pipeName, const std::wstring& folder) {
+    UniqueFile pipe(CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1,
+                                     65536, 65536, 0, nullptr));
+    if (!pipe) {
+        return 1;
+    }
+    ConnectNamedPipe(pipe.Get(), nullptr);
+    const std::string plan = std::string("plan\0", 5) + EncodeUtf8(folder) + std::string("\0one.dll", 8);
+    DWORD moved = 0;
+    WriteFile(pipe.Get(), plan.data(), static_cast<DWORD>(plan.size()), &moved, nullptr);
+    char reply[4096];
+    const bool answered = ReadFile(pipe.Get(), reply, sizeof reply, &moved, nullptr) != FALSE;
+    Record(files, process, answered ? "reply " + std::string(reply, moved) : "no reply");
+    return 0;
+}
+
+// A client of the window's pipe that is not the process the window started.
+int RogueClient(Win32Files& files, Win32Process& process, const std::wstring& pipeName) {
+    UniqueFile pipe;
+    for (int attempt = 0; attempt < 1000 && !pipe; ++attempt) {
+        pipe.Reset(CreateFileW(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!pipe) {
+            Sleep(10);
+        }
+    }
+    if (!pipe) {
+        return 1;
+    }
+    char message[4096];
+    DWORD read = 0;
+    if (ReadFile(pipe.Get(), message, sizeof message, &read, nullptr)) {
+        Record(files, process, "handed " + std::string(message, read));
+    }
+    return 0;
+}
+
+int StartRogueClientInstead(const std::wstring& pipeName) {
+    std::wstring commandLine = L"\"" + ModuleFileName(nullptr) + L"\" |rogue-client " + pipeName;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+        return 1;
+    }
+    UniqueKernelHandle rogue(started.hProcess);
+    UniqueKernelHandle thread(started.hThread);
+    WaitForSingleObject(rogue.Get(), 30000);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Win32Files files;
     Win32Process process;
+    const std::wstring arguments(TrimSpaces(process.CommandLine()));
+    if (arguments.starts_with(L"|serve ")) {
+        const std::wstring rest = arguments.substr(7);
+        const std::size_t space = rest.find(L' ');
+        return Serve(files, process, rest.substr(0, space), rest.substr(space + 1));
+    }
+    if (arguments.starts_with(L"|rogue-client ")) {
+        return RogueClient(files, process, arguments.substr(14));
+    }
     if (const auto elevated = ParseElevatedCommand(process.CommandLine())) {
+        if (GetEnvironmentVariableW(L"TESSALOOM_TEST_ROGUE_CLIENT", nullptr, 0) != 0) {
+            return StartRogueClientInstead(elevated->pipe);
+        }
         try {
             const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
             return ApplyForParent(files, process.ApplicationFolder(), *parent);

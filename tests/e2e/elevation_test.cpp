@@ -67,5 +67,66 @@ TEST(Elevation, TheElevatedModeRefusesAPipeItsOwnParentDidNotCreate) {
     }
 }
 
+// Whatever the name on its command line, the elevated instance opens nothing
+// but a pipe named as ours: it never even connects to another one.
+TEST(Elevation, TheElevatedModeOpensNoPipeButOurs) {
+    Sandbox sandbox;
+    const std::wstring name = L"\\\\.\\pipe\\Foreign." + std::to_wstring(GetCurrentProcessId());
+    HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 65536, 65536, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected;
+    ASSERT_FALSE(ConnectNamedPipe(pipe, &overlapped));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    UpdaterRun run(sandbox.app + L"\\TessaloomUpdate.exe",
+                   L" |elevated " + name + L" " + std::to_wstring(GetCurrentProcessId()), sandbox.app);
+    EXPECT_EQ(run.WaitForExit(), 5U) << "access denied";
+    EXPECT_EQ(WaitForSingleObject(connected, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "it connected";
+    CancelIo(pipe);
+    CloseHandle(connected);
+    CloseHandle(pipe);
+}
+
+// A server that runs the updater's own image but is not the process named as
+// the parent: the image matches, the process id does not, and the plan it
+// offers is never read.
+TEST(Elevation, TheElevatedModeRefusesAServerOfItsOwnImageThatIsNotItsParent) {
+    Sandbox sandbox;
+    sandbox.WriteNewFile(L"one.dll", "new one");
+    const std::wstring exe = sandbox.app + L"\\elevated_parent.exe";
+    ASSERT_TRUE(CopyFileW(TESSALOOM_ELEVATED_PARENT_EXE, exe.c_str(), FALSE));
+    const std::wstring name = L"\\\\.\\pipe\\TessaloomUpdate.rogue." + std::to_wstring(GetCurrentProcessId());
+    UpdaterRun server(exe, L" |serve " + name + L" " + sandbox.UpdateFolder(), sandbox.app);
+    ASSERT_TRUE(WaitFor(std::chrono::seconds(10), [&] { return WaitNamedPipeW(name.c_str(), 50) != FALSE; }));
+    UpdaterRun elevated(exe, L" |elevated " + name + L" " + std::to_wstring(GetCurrentProcessId()), sandbox.app);
+    EXPECT_EQ(elevated.WaitForExit(), 5U) << "access denied";
+    EXPECT_EQ(server.WaitForExit(), 0U);
+    EXPECT_EQ(ReadBytes(sandbox.app + L"\\rogue.log"), "no reply");
+    EXPECT_FALSE(IsFile(sandbox.app + L"\\one.dll"));
+    EXPECT_FALSE(IsFile(sandbox.app + L"\\TessaloomUpdate.journal"));
+}
+
+// Another process of the user connects to the window's pipe before the
+// instance the window started: the window hands it nothing and applies nothing.
+TEST(Elevation, TheWindowRefusesAClientOfItsPipeThatItDidNotStart) {
+    Sandbox sandbox;
+    sandbox.WriteUpdateList("path\r\none.dll\r\n");
+    sandbox.WriteNewFile(L"one.dll", "new one");
+    const std::wstring parent = sandbox.app + L"\\elevated_parent.exe";
+    ASSERT_TRUE(CopyFileW(TESSALOOM_ELEVATED_PARENT_EXE, parent.c_str(), FALSE));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TESSALOOM_TEST_ROGUE_CLIENT", L"1"));
+    UpdaterRun run(parent, L" " + sandbox.MainProgram(), sandbox.app);
+    const auto code = run.WaitForExit();
+    SetEnvironmentVariableW(L"TESSALOOM_TEST_ROGUE_CLIENT", nullptr);
+    EXPECT_EQ(code, 0U);
+    const std::string shown = ReadBytes(sandbox.app + L"\\parent.log");
+    EXPECT_THAT(shown, HasSubstr("Run-time error '5'"));
+    EXPECT_THAT(shown, HasSubstr("another process connected"));
+    EXPECT_FALSE(IsFile(sandbox.app + L"\\rogue.log")) << ReadBytes(sandbox.app + L"\\rogue.log");
+    EXPECT_FALSE(IsFile(sandbox.app + L"\\one.dll"));
+}
+
 }  // namespace
 }  // namespace tessaloom::test
