@@ -66,16 +66,37 @@ void Form1::Form_Load() {
 }
 
 // An update that a crash cut short is finished or undone before anything
-// else runs. Where this user cannot write the application folder, or another
-// updater is at work in it, it waits for the next walk, which does it first.
+// else runs, where this user cannot write the application folder by an
+// instance with administrator rights. If it cannot be, the main program is
+// not started over a half-changed install; staged files alone are left for
+// the next walk, which removes them first.
 void Form1::FinishInterruptedUpdate(const std::wstring& app) {
-    if (!p_.files.Facts(Join(app, kJournalName)).exists || !p_.process.ClaimApplicationFolder()) {
-        return;
+    const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
+    if (interrupted == Interrupted::None ||
+        (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
+        return;  // nothing installed was touched: no need to ask for rights now
     }
     try {
-        RecoverInterruptedUpdate(p_.files, app, false, &log_);
+        if (p_.elevation.CanWrite(app)) {
+            RecoverInterruptedUpdate(p_.files, app, &log_);
+        } else {
+            const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
+            if (!elevated) {
+                throw RuntimeError(kErrAccessDenied, L"Access is denied: administrator rights are needed to finish "
+                                                     L"an interrupted update of " + app);
+            }
+            ApplyElevated(*elevated, {app, {}}, log_, [](std::size_t) {});
+        }
     } catch (const RuntimeError& error) {
-        log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
+        if (interrupted == Interrupted::Staging) {
+            log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
+            return;
+        }
+        // Kept in the log beside the update list, where support looks.
+        log_.Begin(p_.process.LocalTime(), p_.process.Version(), app, UpdateFolder());
+        log_.Failed(error);
+        log_.Write(p_.files, UpdateFolder());
+        throw;
     }
 }
 
@@ -141,17 +162,23 @@ bool Form1::LoadFilesUpdates(const std::wstring& file, std::vector<std::wstring>
     }
 }
 
+// The update folder in this user's Documents folder, or nothing without a
+// real Documents folder: the path would then name a folder relative to
+// wherever we stand, which anyone may have made.
+std::wstring Form1::UpdateFolder() {
+    const std::wstring documents = Special_Folder().Return_Special_Path(p_.view.Handle(), kCsidlPersonal);
+    if (!IsAbsolutePath(documents) || !p_.files.Facts(documents).folder) {
+        return {};
+    }
+    return documents + L"\\My TessaloomSaaS Projects\\Update";
+}
+
 void Form1::CheckforUpdates() {
-    const std::uintptr_t window = p_.view.Handle();
-    const std::wstring documents = Special_Folder().Return_Special_Path(window, kCsidlPersonal);
-    const std::wstring projects = documents + L"\\My TessaloomSaaS Projects\\";
+    const std::wstring updates = UpdateFolder();
     p_.view.SetWidth(kFill, 0);
     p_.view.ClearList();
     std::vector<std::wstring> names;
-    // Without a real Documents folder the path would name a folder relative
-    // to wherever we stand, which anyone may have made: no list then.
-    if (!IsAbsolutePath(documents) || !p_.files.Facts(documents).folder ||
-        !LoadFilesUpdates(projects + L"Update\\TessaloomUpdate.txt", names, UpdatePath)) {
+    if (updates.empty() || !LoadFilesUpdates(updates + L"\\TessaloomUpdate.txt", names, UpdatePath)) {
         LaunchTargetAndClose();
         return;
     }
@@ -161,7 +188,7 @@ void Form1::CheckforUpdates() {
         loaded_ = false;
         return;
     }
-    UpdatePath = projects + L"Update";
+    UpdatePath = updates;
     PendingFiles.clear();
     for (const std::wstring& name : names) {
         // A name that could reach outside the application folder is never offered.
@@ -177,8 +204,9 @@ void Form1::Command1_Click() {
 }
 
 // Applies the update and leaves a log of it beside the update list: written
-// once the walk has ended, after a failed update was undone and before its
-// error is shown. A log that cannot be written is given up.
+// once the walk has ended, before the main program starts, or after a failed
+// update was undone and before its error is shown. A log that cannot be
+// written is given up.
 void Form1::Walk() {
     log_.Begin(p_.process.LocalTime(), p_.process.Version(), p_.process.ApplicationFolder(), UpdatePath);
     try {
@@ -188,7 +216,9 @@ void Form1::Walk() {
         log_.Write(p_.files, UpdatePath);
         throw;
     }
-    log_.Write(p_.files, UpdatePath);
+    if (!log_.Written()) {
+        log_.Write(p_.files, UpdatePath);  // the window stays open
+    }
 }
 
 // Stages every pending file, moving the bar per position, then commits them
@@ -254,16 +284,25 @@ void Form1::Command2_Click() {
     Click([this] { LaunchTargetAndClose(); });
 }
 
+// The log is written and the claim on the folder given up before the main
+// program starts: a main program that starts the updater again at once
+// finds the folder free.
 void Form1::LaunchTargetAndClose() {
     p_.files.SetCurrentFolder(p_.process.ApplicationFolder());
     std::replace(TargetCommand.begin(), TargetCommand.end(), L'"', L' ');
     TargetCommand = TrimSpaces(TargetCommand);
     if (!TargetCommand.empty()) {
         TargetCommand = L"\"" + TargetCommand + L"\"";
-        p_.process.Start(TargetCommand);
-        if (log_.Begun()) {
-            log_.Note(L"Started " + TargetCommand);
+    }
+    if (log_.Begun()) {
+        if (!TargetCommand.empty()) {
+            log_.Note(L"Starting " + TargetCommand);
         }
+        log_.Write(p_.files, UpdatePath);
+    }
+    p_.process.ReleaseApplicationFolder();
+    if (!TargetCommand.empty()) {
+        p_.process.Start(TargetCommand);
     }
     p_.view.Unload();
     loaded_ = false;

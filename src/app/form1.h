@@ -54,6 +54,7 @@ private:
     void Walk();
     void ShowApplied(int position, const std::wstring& name);
     void FinishInterruptedUpdate(const std::wstring& app);
+    std::wstring UpdateFolder();
     void ApplyTheme();
     void LaunchTargetAndClose();
     template <typename Handler>

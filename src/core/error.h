@@ -26,6 +26,7 @@ inline constexpr std::int32_t kErrAccessDenied = 5;
 inline constexpr std::int32_t kErrSharingViolation = 32;
 inline constexpr std::int32_t kErrLockViolation = 33;
 inline constexpr std::int32_t kErrAlreadyExists = 183;
+inline constexpr std::int32_t kErrNameTooLong = 206;
 
 // Run-time error numbers the program raises itself (system errors keep the
 // system's own code).
@@ -34,6 +35,7 @@ inline constexpr std::int32_t kErrSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kErrTypeMismatch = 13;
 inline constexpr std::int32_t kErrInternal = 51;
 inline constexpr std::int32_t kErrPathFileAccess = 75;
+inline constexpr std::int32_t kErrBadFileFormat = 321;
 inline constexpr std::int32_t kErrControlArrayElement = 340;
 inline constexpr std::int32_t kErrObjectNotAnArray = 343;
 inline constexpr std::int32_t kErrInvalidPropertyValue = 380;

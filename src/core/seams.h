@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tessaloom {
 
@@ -26,6 +27,28 @@ struct FileFacts {
     std::uint64_t modified = 0;  // last write time, in the file system's units
 };
 
+// A new file opened once, for reading, with writers kept out while it is
+// open: what is checked is what is copied.
+class SourceFile {
+public:
+    virtual ~SourceFile() = default;
+    // Size and last write time, read from the open file.
+    virtual FileFacts Facts() = 0;
+    // True when the file at `path` holds the same bytes.
+    virtual bool SameContentAs(const std::wstring& path) = 0;
+    // Copies the whole content to `to`, created or overwritten, with this
+    // file's modification time; not yet flushed. `progress` is called now and
+    // then while a large file is copied. Returns the number of bytes copied.
+    virtual std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
+};
+
+// A claim on the application folder for one transaction, seen by every
+// instance in every session; released when destroyed.
+class FolderLock {
+public:
+    virtual ~FolderLock() = default;
+};
+
 // Files in the update folder and the application folder.
 class Files {
 public:
@@ -36,13 +59,12 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // What is at a path; nothing there when it cannot be looked at. Never throws.
     virtual FileFacts Facts(const std::wstring& path) = 0;
-    // True when two files hold the same bytes.
-    virtual bool SameContent(const std::wstring& first, const std::wstring& second) = 0;
-    // Copies a file to `to`, created or overwritten, with the source's
-    // modification time; not yet flushed. `progress` is called now and then
-    // while a large file is copied. A source that is not there throws
-    // kErrFileNotFound.
-    virtual void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) = 0;
+    // Opens an ordinary file to copy it; nothing when none is there (no
+    // file, a folder, a hidden or system file, or a missing folder on the way).
+    virtual std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) = 0;
+    // Takes the lock file at `path` (created when missing, removed when
+    // released). Throws kErrSharingViolation while someone else holds it.
+    virtual std::unique_ptr<FolderLock> Lock(const std::wstring& path) = 0;
     // Writes a file's content through to the disk.
     virtual void Flush(const std::wstring& path) = 0;
     // Gives a file the name of another one that does not exist.
@@ -55,8 +77,11 @@ public:
     virtual void WriteWholeFile(const std::wstring& path, std::string_view bytes) = 0;
     // Overwrites bytes of an existing file at an offset, through to the disk.
     virtual void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) = 0;
-    // Creates a folder and any missing parents.
-    virtual void CreateFolders(const std::wstring& folder) = 0;
+    // Creates a folder and any missing parents; returns the folders it
+    // created, outermost first.
+    virtual std::vector<std::wstring> CreateFolders(const std::wstring& folder) = 0;
+    // Removes a folder if it is empty. Never throws.
+    virtual void RemoveEmptyFolder(const std::wstring& folder) = 0;
     // The whole content of a file, or nothing when it cannot be opened or read.
     virtual std::optional<std::string> ReadWholeFile(const std::wstring& path) = 0;
     virtual void SetCurrentFolder(const std::wstring& folder) = 0;
@@ -87,6 +112,8 @@ public:
     // Claims the application folder for this run of the updater, for as long
     // as it runs: false when another one holds it.
     virtual bool ClaimApplicationFolder() = 0;
+    // Gives the claim up, so that an updater started next can take it.
+    virtual void ReleaseApplicationFolder() = 0;
     // Brings the window of the updater that holds the claim to the front.
     virtual void ActivateOtherInstance() = 0;
 };

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cstdint>
-#include <cwchar>
 #include <vector>
 
 #include "core/text.h"
@@ -37,73 +36,11 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Eight hex digits that differ between calls and between processes.
-std::wstring UniqueSuffix() {
-    static std::atomic<std::uint32_t> counter{0};
-    LARGE_INTEGER ticks{};
-    QueryPerformanceCounter(&ticks);
-    std::uint64_t mixed = static_cast<std::uint64_t>(ticks.QuadPart) ^
-                          (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^
-                          (static_cast<std::uint64_t>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ULL);
-    mixed ^= mixed >> 33;
-    mixed *= 0xFF51AFD7ED558CCDULL;
-    mixed ^= mixed >> 33;
-    wchar_t text[9];
-    std::swprintf(text, 9, L"%08X", static_cast<unsigned>(mixed & 0xFFFFFFFFU));
-    return text;
-}
-
 void FlushOrThrow(HANDLE file) {
     if (!FlushFileBuffers(file)) {
         throw LastError();
     }
 }
-
-// The new content of a file while it is written: "<name>.<hex>.tmp" beside the
-// destination, removed again unless it has been moved over the destination.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::wstring& destination) {
-        const std::wstring stem = destination + L".";
-        for (int attempt = 0;; ++attempt) {
-            std::wstring path = stem + UniqueSuffix() + L".tmp";
-            file_.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-            if (file_) {
-                path_ = std::move(path);
-                return;
-            }
-            const DWORD error = GetLastError();
-            if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 100) {
-                throw SystemError(error);
-            }
-        }
-    }
-    ~TemporaryFile() {
-        file_.Reset();
-        if (!path_.empty()) {
-            DeleteFileW(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    [[nodiscard]] HANDLE Handle() const { return file_.Get(); }
-
-    // Flushes and closes the file and moves it over the destination in one step.
-    void Replace(const std::wstring& destination) {
-        FlushOrThrow(file_.Get());
-        file_.Reset();
-        if (!MoveFileExW(path_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            throw LastError();
-        }
-        path_.clear();
-    }
-
-private:
-    UniqueFile file_;
-    std::wstring path_;
-};
 
 void WriteAll(HANDLE file, const char* data, DWORD size) {
     while (size > 0) {
@@ -119,21 +56,11 @@ void WriteAll(HANDLE file, const char* data, DWORD size) {
     }
 }
 
-UniqueFile OpenToRead(const std::wstring& path) {
-    // Others may read the file meanwhile, but not change it.
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        throw SystemError(error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
-    }
-    return file;
-}
-
 // Copies what is left of `input` to `output`, then gives the output the
 // input's modification time.
-void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
+std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
     std::vector<char> buffer(kCopyChunk);
+    std::uint64_t copied = 0;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(input, buffer.data(), kCopyChunk, &read, nullptr)) {
@@ -143,6 +70,7 @@ void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progr
             break;
         }
         WriteAll(output, buffer.data(), read);
+        copied += read;
         if (progress) {
             progress();
         }
@@ -151,9 +79,87 @@ void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progr
     if (!GetFileTime(input, nullptr, nullptr, &modified) || !SetFileTime(output, nullptr, nullptr, &modified)) {
         throw LastError();
     }
+    return copied;
 }
 
+FileFacts FactsOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return {.exists = true,
+            .folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            .hiddenOrSystem = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
+            .readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0,
+            .size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+            .modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                        data.ftLastWriteTime.dwLowDateTime};
+}
+
+// Held while a transaction runs: the open lock file, shared with nobody.
+class Win32FolderLock final : public FolderLock {
+public:
+    explicit Win32FolderLock(UniqueFile file) : file_(std::move(file)) {}
+
+private:
+    UniqueFile file_;
+};
+
 }  // namespace
+
+UniqueFile OpenToRead(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        throw SystemError(error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error);
+    }
+    return file;
+}
+
+void Win32SourceFile::Rewind() {
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN)) {
+        throw LastError();
+    }
+}
+
+FileFacts Win32SourceFile::Facts() {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file_.Get(), &info)) {
+        throw LastError();
+    }
+    const WIN32_FILE_ATTRIBUTE_DATA data{info.dwFileAttributes, info.ftCreationTime, info.ftLastAccessTime,
+                                         info.ftLastWriteTime,  info.nFileSizeHigh,  info.nFileSizeLow};
+    return FactsOf(data);
+}
+
+bool Win32SourceFile::SameContentAs(const std::wstring& path) {
+    Rewind();
+    UniqueFile other = OpenToRead(path);
+    std::vector<char> left(kCopyChunk);
+    std::vector<char> right(kCopyChunk);
+    for (;;) {
+        DWORD readLeft = 0;
+        DWORD readRight = 0;
+        if (!ReadFile(file_.Get(), left.data(), kCopyChunk, &readLeft, nullptr) ||
+            !ReadFile(other.Get(), right.data(), kCopyChunk, &readRight, nullptr)) {
+            throw LastError();
+        }
+        if (readLeft != readRight || !std::equal(left.begin(), left.begin() + readLeft, right.begin())) {
+            return false;
+        }
+        if (readLeft == 0) {
+            return true;
+        }
+    }
+}
+
+std::uint64_t Win32SourceFile::CopyTo(const std::wstring& to, const std::function<void()>& progress) {
+    Rewind();
+    UniqueFile output(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!output) {
+        throw LastError();
+    }
+    return CopyContent(file_.Get(), output.Get(), progress);
+}
 
 namespace Module1 {
 
@@ -185,41 +191,6 @@ bool FileExists(const std::wstring& path) {
     return false;
 }
 
-void BackupFile(const std::wstring& current, const std::wstring& backup) {
-    if (!FileExists(current)) {
-        return;
-    }
-    if (FileExists(backup) && !DeleteFileW(backup.c_str())) {
-        throw LastError();
-    }
-    if (!MoveFileExW(current.c_str(), backup.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        throw LastError();
-    }
-}
-
-// The new content goes into a temporary file beside the destination, which is
-// flushed and then moved over the destination in one step: an interruption at
-// any point leaves the destination as it was, never a partial file under its
-// name. The new file is an ordinary file with the source's modification time.
-void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
-                    const std::function<void()>& progress) {
-    if (!FileExists(source)) {
-        return;
-    }
-    UniqueFile input = OpenToRead(source);
-    // A read-only file is not replaced, hidden or not: the move would fail on
-    // Windows anyway, and refusing before anything is written keeps the
-    // outcome the same everywhere. A folder is never replaced.
-    const DWORD existing = GetFileAttributesW(destination.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        throw SystemError(ERROR_ACCESS_DENIED);
-    }
-    TemporaryFile output(destination);
-    CopyContent(input.Get(), output.Handle(), progress);
-    input.Reset();
-    output.Replace(destination);
-}
-
 }  // namespace Module1
 
 FileFacts Win32Files::Facts(const std::wstring& path) {
@@ -228,44 +199,42 @@ FileFacts Win32Files::Facts(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return {};
     }
-    return {.exists = true,
-            .folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-            .hiddenOrSystem = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
-            .readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0,
-            .size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-            .modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                        data.ftLastWriteTime.dwLowDateTime};
+    return FactsOf(data);
 }
 
-bool Win32Files::SameContent(const std::wstring& first, const std::wstring& second) {
-    UniqueFile a = OpenToRead(first);
-    UniqueFile b = OpenToRead(second);
-    std::vector<char> left(kCopyChunk);
-    std::vector<char> right(kCopyChunk);
-    for (;;) {
-        DWORD readLeft = 0;
-        DWORD readRight = 0;
-        if (!ReadFile(a.Get(), left.data(), kCopyChunk, &readLeft, nullptr) ||
-            !ReadFile(b.Get(), right.data(), kCopyChunk, &readRight, nullptr)) {
-            throw LastError();
+std::unique_ptr<SourceFile> Win32Files::OpenSource(const std::wstring& path) {
+    QuietCriticalErrors quiet;
+    UniqueFile file;
+    try {
+        file = OpenToRead(path);
+    } catch (const RuntimeError& error) {
+        if (error.Number() == kErrFileNotFound) {
+            return nullptr;
         }
-        if (readLeft != readRight || !std::equal(left.begin(), left.begin() + readLeft, right.begin())) {
-            return false;
-        }
-        if (readLeft == 0) {
-            return true;
-        }
+        throw;
     }
-}
-
-void Win32Files::Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) {
-    UniqueFile input = OpenToRead(source);
-    UniqueFile output(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!output) {
+    auto source = std::make_unique<Win32SourceFile>(std::move(file));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(source->Handle(), &info)) {
         throw LastError();
     }
-    CopyContent(input.Get(), output.Get(), progress);
+    if ((info.dwFileAttributes & kNotOrdinary) != 0) {
+        return nullptr;  // a folder, or a file the existence test does not see
+    }
+    return source;
+}
+
+// The lock file is opened without sharing and removed when closed, so it
+// is there only while its holder runs, whichever session that is in.
+std::unique_ptr<FolderLock> Win32Files::Lock(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        // A lock file being removed by its last holder refuses access for a moment.
+        throw SystemError(error == ERROR_ACCESS_DENIED && Facts(path).exists ? ERROR_SHARING_VIOLATION : error);
+    }
+    return std::make_unique<Win32FolderLock>(std::move(file));
 }
 
 void Win32Files::Flush(const std::wstring& path) {
@@ -331,33 +300,38 @@ void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
 
 // Creates the folder after creating its missing parents; a folder that is
 // already there is fine, a file in its place is an error.
-void Win32Files::CreateFolders(const std::wstring& folder) {
+std::vector<std::wstring> Win32Files::CreateFolders(const std::wstring& folder) {
     std::wstring path = folder;
     while (path.size() > 1 && IsSeparator(path.back()) && !(path.size() == 3 && path[1] == L':')) {
         path.pop_back();
     }
+    std::vector<std::wstring> created;
     if (path.empty() || IsFolder(path)) {
-        return;
+        return created;
     }
     if (CreateDirectoryW(path.c_str(), nullptr)) {
-        return;
+        created.push_back(path);
+        return created;
     }
     DWORD error = GetLastError();
     if (error == ERROR_PATH_NOT_FOUND) {
         const std::size_t cut = path.find_last_of(L"\\/");
         if (cut != std::wstring::npos && cut > 0) {
-            CreateFolders(path.substr(0, cut));
+            created = CreateFolders(path.substr(0, cut));
             if (CreateDirectoryW(path.c_str(), nullptr)) {
-                return;
+                created.push_back(path);
+                return created;
             }
             error = GetLastError();
         }
     }
     if (error == ERROR_ALREADY_EXISTS && IsFolder(path)) {
-        return;  // made by someone else meanwhile
+        return created;  // made by someone else meanwhile
     }
     throw SystemError(error);
 }
+
+void Win32Files::RemoveEmptyFolder(const std::wstring& folder) { RemoveDirectoryW(folder.c_str()); }
 
 // Lists are small: anything over 64 MiB is refused rather than read.
 std::optional<std::string> Win32Files::ReadWholeFile(const std::wstring& path) {

@@ -1,9 +1,10 @@
 #pragma once
-// Module1's file procedures on the wide Win32 file APIs, and the Files seam over them.
+// Module1's existence test on the wide Win32 file APIs, and the Files seam over them.
 
 #include <string>
 
 #include "core/seams.h"
+#include "win32/handles.h"
 
 namespace tessaloom::Module1 {
 
@@ -12,27 +13,36 @@ namespace tessaloom::Module1 {
 // a path ending in a backslash matches every entry of that folder. Every
 // failure of the listing reads as false; never throws.
 bool FileExists(const std::wstring& path);
-// When current exists, deletes an existing backup and renames current to
-// backup. A failed delete or rename throws the system's error; a hidden or
-// system backup is not deleted, so the rename fails.
-void BackupFile(const std::wstring& current, const std::wstring& backup);
-// When source exists, replaces destination with a copy of it in one step, by
-// way of a temporary file beside the destination. On any failure (including a
-// read-only or folder destination) it throws, removes the temporary file and
-// leaves the destination as it was. `progress` is called after each 1 MiB.
-void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
-                    const std::function<void()>& progress = {});
 
 }  // namespace tessaloom::Module1
 
 namespace tessaloom {
 
+// A source file read through a handle this process owns: opened here by
+// path, or handed over by another process.
+class Win32SourceFile final : public SourceFile {
+public:
+    explicit Win32SourceFile(UniqueFile file) : file_(std::move(file)) {}
+    FileFacts Facts() override;
+    bool SameContentAs(const std::wstring& path) override;
+    std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override;
+    [[nodiscard]] HANDLE Handle() const { return file_.Get(); }
+
+private:
+    void Rewind();
+    UniqueFile file_;
+};
+
+// Opens a file to read it, letting others read but not change it meanwhile.
+// A missing file or folder on the way throws kErrFileNotFound.
+UniqueFile OpenToRead(const std::wstring& path);
+
 class Win32Files final : public Files {
 public:
     bool FileExists(const std::wstring& path) override { return Module1::FileExists(path); }
     FileFacts Facts(const std::wstring& path) override;
-    bool SameContent(const std::wstring& first, const std::wstring& second) override;
-    void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) override;
+    std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override;
+    std::unique_ptr<FolderLock> Lock(const std::wstring& path) override;
     void Flush(const std::wstring& path) override;
     void Remove(const std::wstring& path) override;
     void MakeOrdinary(const std::wstring& path) override;
@@ -40,7 +50,8 @@ public:
     void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) override;
     void Pause(int milliseconds) override;
     void RenameFile(const std::wstring& from, const std::wstring& to) override;
-    void CreateFolders(const std::wstring& folder) override;
+    std::vector<std::wstring> CreateFolders(const std::wstring& folder) override;
+    void RemoveEmptyFolder(const std::wstring& folder) override;
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override;
     void SetCurrentFolder(const std::wstring& folder) override;
 };

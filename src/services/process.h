@@ -16,13 +16,14 @@ public:
     std::wstring LocalTime() override;
     void Start(const std::wstring& commandLine) override;
     bool ClaimApplicationFolder() override;
+    void ReleaseApplicationFolder() override { claim_.Reset(); }
     void ActivateOtherInstance() override;
 
 private:
     std::wstring ModulePath();
     std::wstring VersionString(const wchar_t* name);
     std::wstring modulePath_;   // asked once: it cannot change while we run
-    UniqueKernelHandle claim_;  // held until the process ends
+    UniqueKernelHandle claim_;  // held until released or the process ends
 };
 
 // The full path of a module, however long.

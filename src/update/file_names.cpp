@@ -24,7 +24,7 @@ bool IsReservedDeviceName(std::wstring_view component) {
 
 bool IsWorkingFileName(std::wstring_view component) {
     const std::wstring folded = FoldedName(component);
-    return folded == FoldedName(kJournalName) || folded.ends_with(FoldedName(kStagedSuffix)) ||
+    return folded == FoldedName(kJournalName) || folded == FoldedName(kLockName) || folded.ends_with(FoldedName(kStagedSuffix)) ||
            folded.ends_with(FoldedName(kAsideSuffix));
 }
 

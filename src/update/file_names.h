@@ -10,8 +10,12 @@ namespace tessaloom {
 // update: the journal, a new file staged beside its destination, an earlier
 // backup set aside. No listed name may take one of these names.
 inline constexpr wchar_t kJournalName[] = L"TessaloomUpdate.journal";
+inline constexpr wchar_t kLockName[] = L"TessaloomUpdate.lock";
 inline constexpr wchar_t kStagedSuffix[] = L".tessaloom-new";
 inline constexpr wchar_t kAsideSuffix[] = L".tessaloom-old";
+
+// The longest path the file APIs take without long-path support.
+inline constexpr std::size_t kMaxPathLength = 259;
 
 // True for a plain name relative to a folder: not empty, no wildcard, no
 // drive, root, UNC or device path, no stream, no "." or ".." component and no

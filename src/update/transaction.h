@@ -11,13 +11,18 @@
 //
 // A journal, "TessaloomUpdate.journal" in the application folder, is on disk
 // from the start of staging to the end of the commit. Its phase says what a
-// crash left behind: while staging, only staged files to remove; while
-// committing, renames to finish (when every staged file is still there, in
-// place or beside it) or else to undo. RecoverInterruptedUpdate does that at
-// the next start and before every walk.
+// crash left behind: while staging, only staged files to remove; once the
+// commit has begun, renames to finish; while a failed commit is undone, renames
+// to undo. It records what stood at each destination, so that a folder changed
+// since the crash is recognised: such an entry is abandoned, never overwritten.
+// RecoverInterruptedUpdate does that at the next start and before every walk.
+//
+// One transaction at a time runs in an application folder, whichever session
+// or instance runs it: each holds the lock file "TessaloomUpdate.lock" there.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,13 +36,26 @@ namespace tessaloom {
 // not read-only) is waited out before it counts: 4.55 s in all.
 inline constexpr int kRetryPauses[] = {50, 100, 200, 400, 800, 1000, 1000, 1000};
 
+// Two modification times of the same content on different volumes differ by
+// the coarser volume's resolution: FAT keeps 2 s (some drivers 1 s), exFAT
+// 10 ms, NTFS 100 ns. In 100 ns units.
+inline constexpr std::uint64_t kTimeTolerance = 20'000'000;
+
+// What stood at a path when the update was planned.
+struct RecordedFile {
+    bool exists = false;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;
+};
+
 // One destination of an update and what stood there before it.
 struct UpdateEntry {
-    std::wstring name;        // relative to both folders, as first listed
-    bool hadCurrent = false;  // a current file to back up
-    bool hadBackup = false;   // an earlier backup to set aside
-    std::uint64_t size = 0;   // of the new file
+    std::wstring name;       // relative to both folders, as first listed
+    std::uint64_t size = 0;  // of the new file
     std::uint64_t modified = 0;
+    RecordedFile current;  // the file the new one replaces
+    RecordedFile backup;   // the earlier backup that steps aside (only with a current file)
+    bool recorded = true;  // false for a journal of an older updater, which kept no facts
     bool vanished = false;  // its new file disappeared before it was staged
 };
 
@@ -59,6 +77,8 @@ public:
         RecoveryUndone,    // ... and it was undone
         RolledBack,        // a failure: every change of this walk was undone
         RollBackLeft,      // a failure: undoing failed too, the journal stays for the next start
+        Abandoned,         // the destination changed since the interruption: left as it is now
+        JournalDamaged,    // the journal cannot be trusted: kept, nothing done (name: the journal)
     };
     virtual ~UpdateEvents() = default;
     // A step done for a name relative to the folders (or a path, where said).
@@ -67,27 +87,42 @@ public:
     virtual void Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) = 0;
 };
 
+// What an interrupted update left: nothing, staged files only (nothing
+// installed was touched), a commit under way (the install is half-changed),
+// or a journal that cannot be read as one.
+enum class Interrupted { None, Staging, Committing, Damaged };
+Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder);
+
 // Finishes or undoes what an interrupted update left in the application
-// folder; costs one attribute query when there is nothing. With `retry`
-// false, a transient lock fails at once. Throws when it cannot.
-void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, bool retry = true,
-                              UpdateEvents* events = nullptr);
+// folder, under the folder's lock; costs one attribute query when there is
+// nothing. Transient locks are waited out. Throws when it cannot.
+void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, UpdateEvents* events = nullptr);
+
+// Opens the new file of a listed name; nothing when it is not there.
+using SourceOpener = std::function<std::unique_ptr<SourceFile>(const std::wstring& name)>;
+// Looks at a new file before it is copied in; throws to refuse it.
+using SourceCheck = std::function<void(SourceFile& source, const UpdateEntry& entry)>;
 
 class UpdateTransaction {
 public:
-    // `events`, when given, hears of every step.
+    // `events`, when given, hears of every step. New files are opened by
+    // path in the update folder unless `open` says otherwise.
     UpdateTransaction(Files& files, std::wstring applicationFolder, std::wstring updateFolder,
-                      UpdateEvents* events = nullptr);
+                      UpdateEvents* events = nullptr, SourceOpener open = {});
     // An update that was not committed is undone.
     ~UpdateTransaction();
     UpdateTransaction(const UpdateTransaction&) = delete;
     UpdateTransaction& operator=(const UpdateTransaction&) = delete;
 
-    // Decides what each listed name needs and writes the journal: a name
+    // Every new file is shown to `check` before it is copied.
+    void CheckSourcesWith(SourceCheck check) { check_ = std::move(check); }
+
+    // Takes the folder's lock, finishes or undoes an interrupted update, then
+    // decides what each listed name needs and writes the journal: a name
     // whose new file is absent is skipped; a destination listed again (in any
     // case or separator) and a current file already identical to its new
-    // file need nothing. Finishes or undoes an interrupted update first.
-    // Throws, before anything is written, for a read-only or folder destination.
+    // file need nothing. Throws, before anything is written, for a folder in
+    // a destination's place or a name too long for its working files.
     void Plan(const std::vector<std::wstring>& names);
     // Stages position i (from 0) of the planned names. False when there was
     // nothing to apply there: its new file is absent or vanished meanwhile.
@@ -104,10 +139,14 @@ private:
     UpdateEvents* events_;
     std::wstring app_;
     std::wstring updates_;
+    SourceOpener open_;
+    SourceCheck check_;
+    std::unique_ptr<FolderLock> lock_;
     std::vector<UpdateEntry> entries_;
-    std::vector<std::size_t> entryLines_;  // where each entry's line starts in the journal
-    std::vector<int> positions_;           // entry of each position, or kAbsent / kNothingToDo
-    bool open_ = false;                    // the journal is on disk and the update not finished
+    std::vector<std::size_t> entryLines_;       // where each entry's line starts in the journal
+    std::vector<int> positions_;                // entry of each position, or kAbsent / kNothingToDo
+    std::vector<std::wstring> createdFolders_;  // by this walk, outermost first
+    bool pending_ = false;                      // the journal is on disk and the update not finished
     bool committing_ = false;
 };
 

@@ -21,6 +21,10 @@ std::wstring OneLine(const RuntimeError& error) {
 
 void WalkLog::Begin(const std::wstring& time, const std::wstring& version, const std::wstring& applicationFolder,
                     const std::wstring& updateFolder) {
+    if (Begun()) {
+        lines_.clear();  // the earlier walk's lines are in its own log
+    }
+    written_ = false;
     heading_ = {L"TessaloomUpdate " + version + L", update started " + time,
                 L"Application folder: " + applicationFolder, L"Update folder: " + updateFolder};
 }
@@ -51,6 +55,11 @@ void WalkLog::Did(Step step, const std::wstring& name) {
         return Note(L"Every change of this update was undone: the application folder is as it was");
     case Step::RollBackLeft:
         return Note(L"Undoing this update stopped short; the next start finishes it from " + name);
+    case Step::Abandoned:
+        return Note(name + L": left as it is now, it changed since the update was interrupted; its staged new "
+                           L"file was removed");
+    case Step::JournalDamaged:
+        return Note(L"The record of an interrupted update is damaged and was left alone: " + name);
     }
 }
 
@@ -72,18 +81,22 @@ std::string WalkLog::Text() const {
     return text;
 }
 
-void WalkLog::Write(Files& files, const std::wstring& folder) const noexcept {
+void WalkLog::Write(Files& files, const std::wstring& folder) noexcept {
+    if (folder.empty()) {
+        return;  // no update folder to write it in
+    }
     try {
         const std::wstring path = Join(folder, kLogName);
         const std::wstring previous = path + kPreviousLogSuffix;
         try {
-            files.Remove(previous);
-            if (files.Facts(path).exists) {
+            if (!written_ && files.Facts(path).exists) {
+                files.Remove(previous);
                 files.RenameFile(path, previous);
             }
         } catch (const RuntimeError&) {
             // The previous log is lost, not this one.
         }
+        written_ = true;
         files.WriteWholeFile(path, Text());
     } catch (...) {
         // Support loses the log; the walk's outcome stands.

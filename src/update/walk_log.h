@@ -16,8 +16,9 @@ inline constexpr wchar_t kPreviousLogSuffix[] = L".1";
 
 class WalkLog final : public UpdateEvents {
 public:
-    // The heading: when, which updater, which folders. Lines noted before it
-    // (what the start-up found) follow it.
+    // The heading: when, which updater, which folders. Lines noted before the
+    // first walk (what the start-up found) follow it; a later walk in the
+    // same window starts a log of its own.
     void Begin(const std::wstring& time, const std::wstring& version, const std::wstring& applicationFolder,
                const std::wstring& updateFolder);
     void Did(Step step, const std::wstring& name) override;
@@ -26,17 +27,21 @@ public:
     // The error that ended the walk.
     void Failed(const RuntimeError& error);
     [[nodiscard]] bool Begun() const { return !heading_.empty(); }
+    // True once this walk's log has been written.
+    [[nodiscard]] bool Written() const { return written_; }
 
     // UTF-8 with a byte-order mark (so every Notepad reads it as UTF-8), lines
     // ending in CR LF.
     [[nodiscard]] std::string Text() const;
-    // Keeps the previous log as TessaloomUpdate.log.1 and writes this one in
-    // `folder`. Never throws: the log never makes an update fail.
-    void Write(Files& files, const std::wstring& folder) const noexcept;
+    // Keeps the previous walk's log as TessaloomUpdate.log.1 and writes this
+    // one in `folder`; written again in the same walk, it replaces itself.
+    // Never throws: the log never makes an update fail.
+    void Write(Files& files, const std::wstring& folder) noexcept;
 
 private:
     std::vector<std::wstring> heading_;
     std::vector<std::wstring> lines_;
+    bool written_ = false;
 };
 
 }  // namespace tessaloom

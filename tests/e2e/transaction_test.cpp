@@ -81,15 +81,16 @@ void StartAgainAndCancel(const Sandbox& sandbox) {
 
 struct Kill {
     const char* when;
-    const wchar_t* locked;  // held open so the updater waits there
+    const wchar_t* locked;  // in the application folder, held open so the updater waits there
     std::function<bool(const Sandbox&)> reached;
     bool allNew;  // what the next start makes of it
 };
 
 TEST(Faults, KilledWhileStagingOrCommittingItEndsAllOldOrAllNewAtTheNextStart) {
     const Kill kills[] = {
-        {"staging f3", L"docs", [](const Sandbox& s) { return IsFile(s.app + L"\\f2.dll.tessaloom-new"); }, false},
-        {"committing f3", L"app",
+        {"staging f3", L"f3.dll.tessaloom-new",
+         [](const Sandbox& s) { return IsFile(s.app + L"\\f2.dll.tessaloom-new"); }, false},
+        {"committing f3", L"f3.dll",
          [](const Sandbox& s) { return !IsFile(s.app + L"\\f2.dll.tessaloom-new") && IsFile(s.app + L"\\OLDf2.dll"); },
          true},
     };
@@ -97,8 +98,11 @@ TEST(Faults, KilledWhileStagingOrCommittingItEndsAllOldOrAllNewAtTheNextStart) {
         SCOPED_TRACE(kill.when);
         Sandbox sandbox;
         const Update update(sandbox);
-        const std::wstring folder = std::wstring(kill.locked) == L"app" ? sandbox.app : sandbox.UpdateFolder();
-        HANDLE held = Lock(folder + L"\\f3.dll");
+        const std::wstring locked = sandbox.app + L"\\" + kill.locked;
+        if (!IsFile(locked)) {
+            WriteBytes(locked, "left by an earlier run");
+        }
+        HANDLE held = Lock(locked);
         {
             UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
             ShowAndPressUpdate(run);

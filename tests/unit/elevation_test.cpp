@@ -64,7 +64,7 @@ TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothin
 }
 
 TEST(Elevation, TheElevatedInstanceMovesTheBarFillsTheLogAndItsErrorEndsTheWalk) {
-    for (const int failAt : {0, 4}) {
+    for (const int failAt : {0, 5}) {
         SCOPED_TRACE(failAt);
         FakeMachine machine;
         machine.List("path\r\none.dll\r\ntwo.dll\r\nthree.dll\r\n");
@@ -75,7 +75,7 @@ TEST(Elevation, TheElevatedInstanceMovesTheBarFillsTheLogAndItsErrorEndsTheWalk)
         machine.elevation.writable = false;
         machine.files.locked[std::wstring(FakeMachine::kUpdate) + L"\\one.dll"] = 1;
         machine.form.Load();
-        machine.files.failAt = failAt;  // 4: staging three.dll
+        machine.files.failAt = failAt;  // 5: staging three.dll
         machine.form.Command1_Click();
         const std::string& bytes =
             machine.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content;

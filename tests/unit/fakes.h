@@ -69,8 +69,17 @@ public:
     int crashAt = 0;
     bool crashed = false;
     std::map<std::wstring, int> locked;
+    std::int32_t lockNumber = kErrSharingViolation;  // what a held file answers
     std::set<std::wstring> vanishing;
+    std::set<std::wstring> changing;  // sources written to while they are copied
+    std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
     std::vector<int> pauses;
+    std::set<std::wstring> folders;  // made by CreateFolders
+    std::set<std::wstring> locks;    // lock files held
+    std::map<std::wstring, int> opened;
+    std::uint64_t clock = 133'000'000'000'000'000;  // each write stamps the next second
+
+    std::uint64_t Tick() { return clock += 10'000'000; }
 
     bool FileExists(const std::wstring& path) override {
         for (const auto& [name, file] : files) {
@@ -93,23 +102,37 @@ public:
                     .modified = file.modified};
         }
         const auto below = files.lower_bound(path + L"\\");
-        const bool folder = below != files.end() && below->first.starts_with(path + L"\\");
+        const bool folder =
+            folders.contains(path) || (below != files.end() && below->first.starts_with(path + L"\\"));
         return {.exists = folder, .folder = folder};
     }
-    bool SameContent(const std::wstring& first, const std::wstring& second) override {
-        Touch(first);
-        return files.at(first).content == files.at(second).content;
+    std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override {
+        Touch(path);
+        if (vanishing.contains(path) && opened[path]++ > 0) {
+            vanishing.erase(path);
+            files.erase(path);  // gone by the time its copy begins
+        }
+        const auto found = files.find(path);
+        if (found == files.end() || found->second.hidden) {
+            return nullptr;
+        }
+        return std::make_unique<Source>(*this, path);
     }
-    void Copy(const std::wstring& source, const std::wstring& to, const std::function<void()>& progress) override {
-        Change(L"copy " + to, source);
-        if (vanishing.erase(source) != 0) {
-            files.erase(source);
+    std::unique_ptr<FolderLock> Lock(const std::wstring& path) override {
+        if (crashed) {
+            throw Crash{};
         }
-        if (!files.contains(source)) {
-            throw RuntimeError(kErrFileNotFound, L"The system cannot find the file specified.");
+        if (!locks.insert(path).second) {
+            throw RuntimeError(kErrSharingViolation,
+                               L"The process cannot access the file because it is being used by another process.");
         }
-        progress();
-        files[to] = {.content = files.at(source).content, .modified = files.at(source).modified};
+        struct Held final : FolderLock {
+            Held(std::set<std::wstring>& locks, std::wstring path) : locks_(locks), path_(std::move(path)) {}
+            ~Held() override { locks_.erase(path_); }
+            std::set<std::wstring>& locks_;
+            std::wstring path_;
+        };
+        return std::make_unique<Held>(locks, path);
     }
     void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
     void RenameFile(const std::wstring& from, const std::wstring& to) override {
@@ -131,13 +154,26 @@ public:
     }
     void WriteWholeFile(const std::wstring& path, std::string_view bytes) override {
         Change(L"write " + path, path);
-        files[path] = {std::string(bytes)};
+        files[path] = {.content = std::string(bytes), .modified = Tick()};
     }
     void WriteAt(const std::wstring& path, std::uint64_t offset, std::string_view bytes) override {
         Change(L"write " + path, path);
         files.at(path).content.replace(offset, bytes.size(), bytes);
     }
-    void CreateFolders(const std::wstring& folder) override { Change(L"folder " + folder, folder); }
+    std::vector<std::wstring> CreateFolders(const std::wstring& folder) override {
+        Change(L"folder " + folder, folder);
+        if (Facts(folder).folder) {
+            return {};
+        }
+        folders.insert(folder);
+        return {folder};
+    }
+    void RemoveEmptyFolder(const std::wstring& folder) override {
+        const auto below = files.lower_bound(folder + L"\\");
+        if (below == files.end() || !below->first.starts_with(folder + L"\\")) {
+            folders.erase(folder);
+        }
+    }
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override {
         const auto found = files.find(path);
         return found == files.end() ? std::nullopt : std::optional(found->second.content);
@@ -146,6 +182,34 @@ public:
     void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
 
 private:
+    // A new file held open: reads meet locks, a copy is a change.
+    class Source final : public SourceFile {
+    public:
+        Source(FakeFiles& files, std::wstring path) : files_(files), path_(std::move(path)) {}
+        FileFacts Facts() override { return files_.Facts(path_); }
+        bool SameContentAs(const std::wstring& other) override {
+            files_.Touch(other);
+            return files_.files.at(other).content == files_.files.at(path_).content;
+        }
+        std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override {
+            files_.Change(L"copy " + to, path_);
+            progress();
+            FakeFile& source = files_.files.at(path_);
+            const std::uint64_t resolution = files_.timeResolution;
+            files_.files[to] = {.content = source.content,
+                                .modified = (source.modified + resolution - 1) / resolution * resolution};
+            const std::uint64_t copied = source.content.size();
+            if (files_.changing.contains(path_)) {
+                source.modified = files_.Tick();  // written meanwhile, same size
+            }
+            return copied;
+        }
+
+    private:
+        FakeFiles& files_;
+        std::wstring path_;
+    };
+
     // Every operation on a path others hold open meets their lock.
     void Touch(const std::wstring& path) {
         if (crashed) {
@@ -153,8 +217,10 @@ private:
         }
         if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
             --lock->second;
-            throw RuntimeError(kErrSharingViolation,
-                               L"The process cannot access the file because it is being used by another process.");
+            throw RuntimeError(lockNumber, lockNumber == kErrSharingViolation
+                                               ? L"The process cannot access the file because it is being used by "
+                                                 L"another process."
+                                               : L"Access is denied.");
         }
     }
     void Change(const std::wstring& what, const std::wstring& path) {
@@ -188,13 +254,20 @@ public:
     std::wstring Version() override { return L"4.00.0006"; }
     std::wstring LocalTime() override { return L"2024-05-31 14:03:27 UTC+02:00"; }
     bool otherUpdaterRunning = false;
-    bool ClaimApplicationFolder() override { return !otherUpdaterRunning; }
+    bool claimed = false;
+    bool claimedAtStart = false;  // the main program was started while the claim was held
+    bool ClaimApplicationFolder() override {
+        claimed = !otherUpdaterRunning;
+        return claimed;
+    }
+    void ReleaseApplicationFolder() override { claimed = false; }
     void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }
     void Start(const std::wstring& line) override {
         if (!startable.contains(line)) {
             throw RuntimeError(2, L"The system cannot find the file specified.");
         }
         journal_.push_back(L"start " + line);
+        claimedAtStart = claimedAtStart || claimed;
     }
 
 private:
@@ -371,10 +444,10 @@ struct FakeMachine {
     }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {
-        files.files[std::wstring(kUpdate) + L"\\" + name] = {std::move(content)};
+        files.files[std::wstring(kUpdate) + L"\\" + name] = {.content = std::move(content), .modified = files.Tick()};
     }
     void AppFile(const std::wstring& name, std::string content) {
-        files.files[L"C:\\App\\" + name] = {std::move(content)};
+        files.files[L"C:\\App\\" + name] = {.content = std::move(content), .modified = files.Tick()};
     }
     std::string App(const std::wstring& name) {
         const auto found = files.files.find(L"C:\\App\\" + name);

@@ -57,12 +57,12 @@ TEST(WalkLog, SaysWhatEachPositionGotAndWhyAWalkFailedKeepingThePreviousLog) {
           L"access the file because it is being used by another process.\r\n",
           L"same.dll: left alone, already identical", L"ONE.DLL: listed twice", L"gone.dll: skipped, not in",
           L"one.dll: staged", L"two.dll: backed up as OLDtwo.dll\r\ntwo.dll: new file in place",
-          L"Update complete\r\nStarted \"C:\\App\\Tessaloom Main.exe\"\r\n"},
+          L"Update complete\r\nStarting \"C:\\App\\Tessaloom Main.exe\"\r\n"},
          {L"failed", L"undone"}},
         {backUpTwo,
          {L"two.dll: staged", L"Update failed: error 112: There is not enough space on the disk.",
           L"Every change of this update was undone"},
-         {L"complete", L"Started"}},
+         {L"complete", L"Starting"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failAt);

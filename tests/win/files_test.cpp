@@ -1,4 +1,4 @@
-// Module1's file procedures and Win32Files against the real file system
+// Module1's existence test and Win32Files against the real file system
 // (under Wine): attributes, patterns, sharing violations.
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include "harness.h"
 #include "services/elevation.h"
 #include "services/files.h"
+#include "update/transaction.h"
 #include "win32/handles.h"
 
 namespace tessaloom {
@@ -111,148 +112,42 @@ TEST(FileExists, FailuresReadAsAbsent) {
     EXPECT_FALSE(Module1::FileExists(L"\\\\no-such-server-here\\share\\x.dll"));
 }
 
-TEST_F(FilesTest, BackupFileDoesNothingWhenTheCurrentFileIsAbsentOrHidden) {
-    WriteWith(L"OLDa.dll", "old backup", FILE_ATTRIBUTE_NORMAL);
-    Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
-    WriteWith(L"b.dll", "hidden current", FILE_ATTRIBUTE_HIDDEN);
-    Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll"));
-    EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll", L"b.dll"));
-    EXPECT_EQ(Read(L"OLDa.dll"), "old backup");
-}
-
-TEST_F(FilesTest, BackupFileReplacesTheEarlierBackup) {
-    WriteWith(L"a.dll", "current", FILE_ATTRIBUTE_READONLY);
-    WriteWith(L"OLDa.dll", "old backup", FILE_ATTRIBUTE_NORMAL);
-    Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
-    EXPECT_THAT(Entries(), ElementsAre(L"OLDa.dll"));
-    EXPECT_EQ(Read(L"OLDa.dll"), "current");
-}
-
-TEST_F(FilesTest, BackupFileReportsAFailedRenameOrDeleteAndKeepsTheCurrentFile) {
-    WriteWith(L"a.dll", "current a", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"OLDa.dll", "hidden backup", FILE_ATTRIBUTE_HIDDEN);
-    try {
-        Module1::BackupFile(At(L"a.dll"), At(L"OLDa.dll"));
-        ADD_FAILURE() << "no error";
-    } catch (const RuntimeError& error) {
-        EXPECT_EQ(error.Number(), ERROR_ALREADY_EXISTS);
-        EXPECT_FALSE(error.Description().empty());
-    }
-    EXPECT_EQ(Read(L"a.dll"), "current a");
-    EXPECT_EQ(Read(L"OLDa.dll"), "hidden backup");
-
-    WriteWith(L"b.dll", "current b", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"OLDb.dll", "read-only backup", FILE_ATTRIBUTE_READONLY);
-    EXPECT_THROW(Module1::BackupFile(At(L"b.dll"), At(L"OLDb.dll")), RuntimeError);
-    EXPECT_EQ(Read(L"b.dll"), "current b");
-    EXPECT_EQ(Read(L"OLDb.dll"), "read-only backup");
-}
-
-TEST_F(FilesTest, CopyUpdateFileReplacesTheDestinationWithAnOrdinaryFile) {
-    WriteWith(L"new.dll", "new content", FILE_ATTRIBUTE_READONLY);
-    WriteWith(L"a.dll", "old content that is longer", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"h.dll", "hidden old content", FILE_ATTRIBUTE_HIDDEN);
-    Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"));
-    Module1::CopyUpdateFile(At(L"new.dll"), At(L"h.dll"));
-    Module1::CopyUpdateFile(At(L"new.dll"), At(L"fresh.dll"));
-
-    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"fresh.dll", L"h.dll", L"new.dll"));
-    WIN32_FILE_ATTRIBUTE_DATA source{};
-    ASSERT_TRUE(GetFileAttributesExW(At(L"new.dll").c_str(), GetFileExInfoStandard, &source));
-    for (const wchar_t* name : {L"a.dll", L"h.dll", L"fresh.dll"}) {
-        EXPECT_EQ(Read(name), "new content");
-        EXPECT_TRUE(Module1::FileExists(At(name)));
-        WIN32_FILE_ATTRIBUTE_DATA copy{};
-        ASSERT_TRUE(GetFileAttributesExW(At(name).c_str(), GetFileExInfoStandard, &copy));
-        EXPECT_EQ(copy.dwFileAttributes & FILE_ATTRIBUTE_READONLY, 0U);
-        EXPECT_EQ(CompareFileTime(&copy.ftLastWriteTime, &source.ftLastWriteTime), 0);
-    }
-}
-
-TEST_F(FilesTest, CopyUpdateFileFromAMissingOrHiddenSourceDoesNothing) {
-    WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"hidden.dll", "new", FILE_ATTRIBUTE_HIDDEN);
-    Module1::CopyUpdateFile(At(L"missing.dll"), At(L"a.dll"));
-    Module1::CopyUpdateFile(At(L"hidden.dll"), At(L"a.dll"));
-    Module1::CopyUpdateFile(At(L"missing.dll"), At(L"b.dll"));
-    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"hidden.dll"));
-    EXPECT_EQ(Read(L"a.dll"), "old");
-}
-
-TEST_F(FilesTest, AFailedCopyLeavesTheDestinationAndNoTemporary) {
-    WriteWith(L"new.dll", "new", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"a.dll", "old a", FILE_ATTRIBUTE_NORMAL);
-    WriteWith(L"ro.dll", "old ro", FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(CreateDirectoryW(At(L"folder.dll").c_str(), nullptr));
-    const std::vector<std::wstring> before = Entries();
-    {
-        UniqueFile locked = Hold(At(L"new.dll"), GENERIC_READ, 0);
-        EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll")), RuntimeError);
-    }
-    {
-        UniqueFile locked = Hold(At(L"a.dll"), GENERIC_READ, 0);
-        EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll")), RuntimeError);
-    }
-    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"ro.dll")), RuntimeError);
-    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"folder.dll")), RuntimeError);
-    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"no-such-folder\\a.dll")), RuntimeError);
-    EXPECT_EQ(Entries(), before);
-    EXPECT_EQ(Read(L"a.dll"), "old a");
-    EXPECT_EQ(Read(L"ro.dll"), "old ro");
-}
-
-TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
-    std::string large(3 * 1024 * 1024 + 17, '\0');
-    for (std::size_t i = 0; i < large.size(); ++i) {
-        large[i] = static_cast<char>(i * 7 + i / 4096);
-    }
-    test::WriteBytes(At(L"new.dll"), large);
-    WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
-
-    int calls = 0;
-    EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"),
-                                         [&calls] {
-                                             if (++calls == 2) {
-                                                 throw RuntimeError(18, L"User interrupt occurred");
-                                             }
-                                         }),
-                 RuntimeError);
-    EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"new.dll"));
-    EXPECT_EQ(Read(L"a.dll"), "old");
-
-    calls = 0;
-    Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"), [&calls] { ++calls; });
-    EXPECT_GE(calls, 3);
-    EXPECT_TRUE(Read(L"a.dll") == large);
-}
-
 // On storage that runs out beneath its file system (thin_drive.sh), every
 // write succeeds into the cache and only the flush learns that the new content
 // cannot reach the disk: the destination must stay as it was.
-TEST(CopyUpdateFile, ContentThatCannotReachTheDiskNeverReplacesTheDestination) {
+TEST(Transaction, ContentThatCannotReachTheDiskNeverReplacesTheDestination) {
     const std::wstring drive = std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive\\drive";
     if (GetFileAttributesW((drive + L"\\mounted").c_str()) == INVALID_FILE_ATTRIBUTES) {
         GTEST_SKIP() << "no thin drive: mounting one needs root and loop devices";
     }
-    const std::wstring source = std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive\\new.dll";
-    const std::wstring destination = drive + L"\\a.dll";
-    test::WriteBytes(source, std::string(8 << 20, 'n'));  // more than the storage holds
-    test::WriteBytes(destination, "old");
-    EXPECT_EQ(ErrorNumber([&] { Module1::CopyUpdateFile(source, destination); }), ERROR_DISK_FULL);
-    EXPECT_TRUE(test::ReadBytes(destination) == "old");
+    const std::wstring updates = std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive";
+    test::WriteBytes(updates + L"\\a.dll", std::string(8 << 20, 'n'));  // more than the storage holds
+    test::WriteBytes(drive + L"\\a.dll", "old");
+    Win32Files files;
+    EXPECT_EQ(ErrorNumber([&] {
+                  UpdateTransaction update(files, drive, updates);
+                  update.Plan({L"a.dll"});
+                  update.Stage(0, [] {});
+                  update.Commit();
+              }),
+              ERROR_DISK_FULL);
+    EXPECT_TRUE(test::ReadBytes(drive + L"\\a.dll") == "old");
     EXPECT_THAT(test::FolderEntries(drive), ElementsAre(L"a.dll", L"lost+found", L"mounted"));
-    DeleteFileW(destination.c_str());
-    DeleteFileW(source.c_str());
+    DeleteFileW((drive + L"\\a.dll").c_str());
+    DeleteFileW((updates + L"\\a.dll").c_str());
 }
 
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
     Win32Files files;
-    files.CreateFolders(At(L"a\\b\\c"));
-    files.CreateFolders(At(L"a\\b\\c\\"));
-    files.CreateFolders(At(L"a/d"));
-    files.CreateFolders(dir_);
+    EXPECT_THAT(files.CreateFolders(At(L"a\\b\\c")), ElementsAre(At(L"a"), At(L"a\\b"), At(L"a\\b\\c")));
+    EXPECT_THAT(files.CreateFolders(At(L"a\\b\\c\\")), ElementsAre());
+    EXPECT_THAT(files.CreateFolders(At(L"a/d")), ElementsAre(At(L"a/d")));
+    EXPECT_THAT(files.CreateFolders(dir_), ElementsAre());
+    files.RemoveEmptyFolder(At(L"a\\b"));  // not empty: stays
     EXPECT_NE(GetFileAttributesW(At(L"a\\b\\c").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0U);
     EXPECT_NE(GetFileAttributesW(At(L"a\\d").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0U);
+    files.RemoveEmptyFolder(At(L"a\\d"));
+    EXPECT_EQ(GetFileAttributesW(At(L"a\\d").c_str()), INVALID_FILE_ATTRIBUTES);
 
     WriteWith(L"file", "", FILE_ATTRIBUTE_NORMAL);
     EXPECT_THROW(files.CreateFolders(At(L"file")), RuntimeError);
@@ -286,19 +181,36 @@ TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
     EXPECT_FALSE(files.Facts(At(L"missing")).exists);
     EXPECT_FALSE(files.Facts(L"Q:\\nowhere\\x").exists);
 
-    EXPECT_TRUE(files.SameContent(At(L"new.dll"), At(L"same.dll")));
-    EXPECT_FALSE(files.SameContent(At(L"new.dll"), At(L"other.dll")));
-
-    files.Copy(At(L"new.dll"), At(L"staged"), {});
-    files.Copy(At(L"new.dll"), At(L"staged"), {});  // over what an earlier run left
+    {
+        // One handle from the check to the copy: nobody may write meanwhile.
+        const std::unique_ptr<SourceFile> source = files.OpenSource(At(L"new.dll"));
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->Facts().size, fresh.size);
+        EXPECT_EQ(source->Facts().modified, fresh.modified);
+        EXPECT_TRUE(source->SameContentAs(At(L"same.dll")));
+        EXPECT_FALSE(source->SameContentAs(At(L"other.dll")));
+        EXPECT_EQ(CreateFileW(At(L"new.dll").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);
+        EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);  // again, over what an earlier run left
+    }
     files.Flush(At(L"staged"));
     EXPECT_EQ(Read(L"staged"), "new content");
     EXPECT_EQ(files.Facts(At(L"staged")).modified, fresh.modified);
-    EXPECT_EQ(ErrorNumber([&] { files.Copy(At(L"missing"), At(L"x"), {}); }), kErrFileNotFound);
+    for (const wchar_t* absent : {L"missing", L"no-such-folder\\x", L"same.dll"}) {
+        EXPECT_EQ(files.OpenSource(At(absent)), nullptr) << absent;  // hidden and system files are not sources
+    }
     {
         UniqueFile locked = Hold(At(L"new.dll"), GENERIC_READ | GENERIC_WRITE, 0);
-        EXPECT_EQ(ErrorNumber([&] { files.Copy(At(L"new.dll"), At(L"y"), {}); }), kErrSharingViolation);
+        EXPECT_EQ(ErrorNumber([&] { files.OpenSource(At(L"new.dll")); }), kErrSharingViolation);
     }
+    {
+        // The lock file: one holder at a time, gone once released.
+        const std::unique_ptr<FolderLock> lock = files.Lock(At(L"lock"));
+        EXPECT_EQ(ErrorNumber([&] { files.Lock(At(L"lock")); }), kErrSharingViolation);
+    }
+    EXPECT_FALSE(files.Facts(At(L"lock")).exists);
 
     files.WriteWholeFile(At(L"journal"), "phase S");
     files.WriteAt(At(L"journal"), 6, "C");
@@ -339,6 +251,7 @@ struct InertProcess final : Process {
     std::wstring LocalTime() override { return {}; }
     void Start(const std::wstring&) override {}
     bool ClaimApplicationFolder() override { return true; }
+    void ReleaseApplicationFolder() override {}
     void ActivateOtherInstance() override {}
     std::wstring folder_;
 };
