@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -62,6 +63,23 @@ bool IsFolderOnDrive(std::wstring_view folder) {
            std::none_of(rest.begin(), rest.end(), [](wchar_t c) { return c < 0x20; });
 }
 
+// A new file opened with this user's rights; a transient lock is waited out
+// as the transaction waits it out.
+std::unique_ptr<SourceFile> OpenWaitingOutLocks(Files& files, const std::wstring& path, UpdateEvents& events) {
+    for (std::size_t attempt = 0;; ++attempt) {
+        try {
+            return files.OpenSource(path);
+        } catch (const RuntimeError& error) {
+            const bool transient = error.Number() == kErrSharingViolation || error.Number() == kErrLockViolation;
+            if (!transient || attempt == std::size(kRetryPauses)) {
+                throw;
+            }
+            events.Retrying(path, error, kRetryPauses[attempt]);
+        }
+        files.Pause(kRetryPauses[attempt]);
+    }
+}
+
 // Tells the window every step as it is done.
 class Relay final : public UpdateEvents {
 public:
@@ -86,31 +104,35 @@ private:
 
 std::string EncodePlan(const ElevatedPlan& plan) {
     std::vector<std::string> fields = {"plan", EncodeUtf8(plan.updateFolder)};
-    for (const std::wstring& name : plan.names) {
-        fields.push_back(EncodeUtf8(name));
+    for (std::size_t i = 0; i < plan.names.size(); ++i) {
+        fields.push_back(EncodeUtf8(plan.names[i]));
+        fields.push_back(Utf8(static_cast<std::int64_t>(i < plan.files.size() ? plan.files[i] : 0)));
     }
     return JoinFields(fields);
 }
 
 std::optional<ElevatedPlan> DecodePlan(const std::string& message) {
     const std::vector<std::string> fields = Split(message);
-    if (fields.size() < 2 || fields[0] != "plan") {
+    if (fields.size() < 2 || fields.size() % 2 != 0 || fields[0] != "plan") {
         return std::nullopt;
     }
-    ElevatedPlan plan{DecodeUtf8(fields[1]), {}};
+    ElevatedPlan plan{DecodeUtf8(fields[1]), {}, {}};
     if (!IsFolderOnDrive(plan.updateFolder)) {
         return std::nullopt;
     }
-    for (std::size_t i = 2; i < fields.size(); ++i) {
+    for (std::size_t i = 2; i < fields.size(); i += 2) {
         plan.names.push_back(DecodeUtf8(fields[i]));
-        if (!IsPlainRelativeName(plan.names.back())) {
+        const std::optional<std::int64_t> file = Number(fields[i + 1]);
+        if (!IsPlainRelativeName(plan.names.back()) || !file || *file < 0) {
             return std::nullopt;
         }
+        plan.files.push_back(static_cast<std::uint64_t>(*file));
     }
     return plan;
 }
 
-std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel) {
+std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel,
+                            const SourceCheck& check) {
     const std::optional<std::string> message = channel.Receive();
     const std::optional<ElevatedPlan> plan = message ? DecodePlan(*message) : std::nullopt;
     RuntimeError result(0, L"");
@@ -119,7 +141,17 @@ std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder,
     } else {
         try {
             Relay relay(channel);
-            UpdateTransaction update(files, applicationFolder, plan->updateFolder, &relay);
+            // The new files come only from what the window opened: a name is
+            // never looked up in the user's folder with administrator rights.
+            const auto open = [&](const std::wstring& name) -> std::unique_ptr<SourceFile> {
+                const auto at = std::find(plan->names.begin(), plan->names.end(), name);
+                const std::uint64_t file = plan->files.at(static_cast<std::size_t>(at - plan->names.begin()));
+                return file == 0 ? nullptr : channel.TakeOver(file);
+            };
+            UpdateTransaction update(files, applicationFolder, plan->updateFolder, &relay, open);
+            if (check) {
+                update.CheckSourcesWith(check);
+            }
             update.Plan(plan->names);
             for (std::size_t position = 0; position < plan->names.size(); ++position) {
                 if (update.Stage(position, [] {})) {
@@ -139,8 +171,13 @@ std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder,
     return result.Number();
 }
 
-void ApplyElevated(Channel& channel, const ElevatedPlan& plan, UpdateEvents& events,
+void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEvents& events,
                    const std::function<void(std::size_t)>& staged) {
+    plan.files.clear();
+    for (const std::wstring& name : plan.names) {
+        std::unique_ptr<SourceFile> source = OpenWaitingOutLocks(files, Join(plan.updateFolder, name), events);
+        plan.files.push_back(source ? channel.HandOver(std::move(source)) : 0);
+    }
     channel.Send(EncodePlan(plan));
     for (;;) {
         const std::optional<std::string> message = channel.Receive();

@@ -5,7 +5,7 @@
 //
 // Messages are UTF-8 fields separated by NUL characters, the first naming
 // the kind. To the elevated instance, once:
-//   plan <update folder> <name>...
+//   plan <update folder> (<name> <file>)...  <file>: the window's open new file, or 0
 // Back, as the walk goes, then one result:
 //   staged <position>                       position (from 0) is applied or needs nothing
 //   did <step> <name>                       a step of UpdateEvents
@@ -24,6 +24,9 @@ namespace tessaloom {
 struct ElevatedPlan {
     std::wstring updateFolder;
     std::vector<std::wstring> names;
+    // For each name, the number under which the window handed its new file
+    // over (Channel::HandOver), or 0 where it found none.
+    std::vector<std::uint64_t> files;
 };
 
 std::string EncodePlan(const ElevatedPlan& plan);
@@ -34,14 +37,19 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message);
 
 // The elevated instance: reads the plan, applies it to the application folder
 // as one transaction, reporting each step, and sends the result. Returns the
-// result's number (0 on success).
-std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel);
+// result's number (0 on success). It reads every new file through the open
+// file the window handed over, never by path; `check`, when given, sees each
+// before it is copied and may refuse it.
+std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel,
+                            const SourceCheck& check = {});
 
-// The window's side: hands the plan over and relays what comes back. Calls
+// The window's side: opens each listed new file in the update folder (with
+// this user's rights, writers kept out), hands the files and the plan over
+// and relays what comes back. Calls
 // `staged` for each position applied, `events` for each step; returns when
 // every file is in place and throws the error that the elevated instance
 // reported, or that it ended without reporting.
-void ApplyElevated(Channel& channel, const ElevatedPlan& plan, UpdateEvents& events,
+void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEvents& events,
                    const std::function<void(std::size_t)>& staged);
 
 }  // namespace tessaloom

@@ -85,7 +85,7 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
                 throw RuntimeError(kErrAccessDenied, L"Access is denied: administrator rights are needed to finish "
                                                      L"an interrupted update of " + app);
             }
-            ApplyElevated(*elevated, {app, {}}, log_, [](std::size_t) {});
+            ApplyElevated(*elevated, p_.files, {app, {}, {}}, log_, [](std::size_t) {});
         }
     } catch (const RuntimeError& error) {
         if (interrupted == Interrupted::Staging) {
@@ -240,7 +240,7 @@ void Form1::CheckforUpdatesOk() {
             return;  // the window stays: "Cancel" still starts the main program
         }
         log_.Note(L"Applied with administrator rights: this user may not change the application folder");
-        ApplyElevated(*elevated, {UpdatePath, names}, log_, [&](std::size_t position) {
+        ApplyElevated(*elevated, p_.files, {UpdatePath, names, {}}, log_, [&](std::size_t position) {
             applied = true;
             ShowApplied(static_cast<int>(position) + 1, names[position]);
         });

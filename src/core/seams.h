@@ -126,6 +126,14 @@ public:
     virtual void Send(std::string_view message) = 0;
     // The next message; nothing once the other end has gone.
     virtual std::optional<std::string> Receive() = 0;
+    // The window's end: keeps a new file it opened for as long as the channel
+    // lives, and returns the number by which the other end takes it over.
+    virtual std::uint64_t HandOver(std::unique_ptr<SourceFile> source) = 0;
+    // The elevated end: the file the other end opened and handed over under
+    // `number`, as an open file of this process. The elevated instance never
+    // opens the user's files by path with its own rights. Throws when the
+    // number names no open file of the other end.
+    virtual std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) = 0;
 };
 
 // Applying where this user cannot write: an instance of this updater with

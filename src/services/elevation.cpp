@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "services/files.h"
 #include "services/process.h"
 #include "win32/handles.h"
 #include "win32/win32_error.h"
@@ -48,13 +49,41 @@ std::optional<DWORD> Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started,
 }
 
 // Whole messages over a message-mode pipe opened for overlapped I/O.
+//
+// Open files cross it as handle values: the window's end keeps each file it
+// hands over open; the elevated end duplicates it from the window's process,
+// the one it checked (`parent`, opened with PROCESS_DUP_HANDLE).
 class PipeChannel final : public Channel {
 public:
-    explicit PipeChannel(UniqueFile pipe)
-        : pipe_(std::move(pipe)), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    explicit PipeChannel(UniqueFile pipe, UniqueKernelHandle parent = {})
+        : pipe_(std::move(pipe)), parent_(std::move(parent)), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         if (!event_) {
             throw LastError();
         }
+    }
+    std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
+        auto* const file = dynamic_cast<Win32SourceFile*>(source.get());
+        if (file == nullptr) {
+            throw RuntimeError(kErrInternal, L"Internal error: only an open file can be handed over");
+        }
+        const auto number = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(file->Handle()));
+        handedOver_.push_back(std::move(source));
+        return number;
+    }
+    std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override {
+        if (!parent_) {
+            throw RuntimeError(kErrInternal, L"Internal error: files are handed over only to the elevated instance");
+        }
+        UniqueFile file;
+        const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
+        if (!DuplicateHandle(parent_.Get(), handle, GetCurrentProcess(), file.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+            throw LastError();
+        }
+        // Only a file on a disk: never a pipe, a console or a device.
+        if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+            Refuse(L"what was handed over is not a file");
+        }
+        return std::make_unique<Win32SourceFile>(std::move(file));
     }
     void Send(std::string_view message) override {
         OVERLAPPED overlapped{};
@@ -88,18 +117,16 @@ public:
 
 private:
     UniqueFile pipe_;
+    UniqueKernelHandle parent_;
     UniqueKernelHandle event_;
+    std::vector<std::unique_ptr<SourceFile>> handedOver_;
 };
 
-std::wstring ImageOf(DWORD processId) {
-    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) {
-        return {};
-    }
+std::wstring ImageOf(HANDLE process) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD size = static_cast<DWORD>(path.size());
-        if (QueryFullProcessImageNameW(process.Get(), 0, path.data(), &size)) {
+        if (QueryFullProcessImageNameW(process, 0, path.data(), &size)) {
             path.resize(size);
             return path;
         }
@@ -283,10 +310,12 @@ std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
     if (!GetNamedPipeServerProcessId(pipe.Get(), &server) || server != command.parentId) {
         Refuse(command.pipe + L" is not served by process " + std::to_wstring(command.parentId));
     }
-    if (!SamePath(ImageOf(server), ModuleFileName(nullptr))) {
+    // The process whose image is checked is the one files are taken from.
+    UniqueKernelHandle parent(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
+    if (!parent || !SamePath(ImageOf(parent.Get()), ModuleFileName(nullptr))) {
         Refuse(L"process " + std::to_wstring(server) + L" is not this updater");
     }
-    return std::make_unique<PipeChannel>(std::move(pipe));
+    return std::make_unique<PipeChannel>(std::move(pipe), std::move(parent));
 }
 
 }  // namespace tessaloom

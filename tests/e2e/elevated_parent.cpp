@@ -13,7 +13,10 @@
 //   |rogue-client <pipe>            connects to the window's pipe; the plan,
 //                                   if it is handed one, goes to "rogue.log"
 // With TESSALOOM_TEST_ROGUE_CLIENT set, the elevated instance starts a rogue
-// client in its place and waits for it, connecting to nothing itself.
+// client in its place and waits for it, connecting to nothing itself. With
+// TESSALOOM_TEST_SWAP_SOURCES set, once the plan has come (the window has
+// opened every new file), the update folder is moved aside and another one
+// with other content takes its name, as a process of the user could do.
 
 #include <windows.h>
 
@@ -96,6 +99,36 @@ int StartRogueClientInstead(const std::wstring& pipeName) {
     return 0;
 }
 
+// The elevated instance's channel, which swaps the update folder as soon as
+// the plan has come.
+class SwappingChannel final : public Channel {
+public:
+    SwappingChannel(Channel& channel, Win32Files& files) : channel_(channel), files_(files) {}
+    void Send(std::string_view message) override { channel_.Send(message); }
+    std::optional<std::string> Receive() override {
+        std::optional<std::string> message = channel_.Receive();
+        if (const auto plan = message ? DecodePlan(*message) : std::nullopt; plan && !swapped_) {
+            swapped_ = true;
+            const std::wstring& folder = plan->updateFolder;
+            if (!MoveFileExW(folder.c_str(), (folder + L".moved").c_str(), 0)) {
+                return std::nullopt;  // the test sees nothing applied and fails
+            }
+            files_.CreateFolders(folder);
+            for (const std::wstring& name : plan->names) {
+                files_.WriteWholeFile(Join(folder, name), "planted");
+            }
+        }
+        return message;
+    }
+    std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override { return channel_.HandOver(std::move(source)); }
+    std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override { return channel_.TakeOver(number); }
+
+private:
+    Channel& channel_;
+    Win32Files& files_;
+    bool swapped_ = false;
+};
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -116,6 +149,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         try {
             const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
+            if (GetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", nullptr, 0) != 0) {
+                SwappingChannel swapping(*parent, files);
+                return ApplyForParent(files, process.ApplicationFolder(), swapping);
+            }
             return ApplyForParent(files, process.ApplicationFolder(), *parent);
         } catch (...) {
             return CurrentError().Number();

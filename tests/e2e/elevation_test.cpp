@@ -67,6 +67,29 @@ TEST(Elevation, TheElevatedModeRefusesAPipeItsOwnParentDidNotCreate) {
     }
 }
 
+// The window opens the new files; the elevated instance copies what the
+// window opened, even when the update folder is swapped for another (a
+// junction, in a real attack) between the window's look and its own.
+TEST(Elevation, TheElevatedInstanceInstallsTheFilesTheWindowOpenedNotWhatTheirPathsNowName) {
+    Sandbox sandbox;
+    sandbox.WriteUpdateList("path\r\none.dll\r\ntwo.dll\r\n");
+    sandbox.WriteNewFile(L"one.dll", "new one");
+    sandbox.WriteNewFile(L"two.dll", "new two");
+    sandbox.WriteAppFile(L"two.dll", "old two");
+    const std::wstring parent = sandbox.app + L"\\elevated_parent.exe";
+    ASSERT_TRUE(CopyFileW(TESSALOOM_ELEVATED_PARENT_EXE, parent.c_str(), FALSE));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", L"1"));
+    UpdaterRun run(parent, L" " + sandbox.MainProgram(), sandbox.app);
+    const auto code = run.WaitForExit();
+    SetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", nullptr);
+    EXPECT_EQ(code, 0U);
+    EXPECT_EQ(ReadBytes(sandbox.UpdateFolder() + L"\\one.dll"), "planted") << "the folder was swapped";
+    EXPECT_EQ(ReadBytes(sandbox.app + L"\\one.dll"), "new one");
+    EXPECT_EQ(ReadBytes(sandbox.app + L"\\two.dll"), "new two");
+    EXPECT_EQ(ReadBytes(sandbox.app + L"\\OLDtwo.dll"), "old two");
+    EXPECT_THAT(ReadBytes(sandbox.app + L"\\parent.log"), HasSubstr("Tessaloom updated with success"));
+}
+
 // Whatever the name on its command line, the elevated instance opens nothing
 // but a pipe named as ours: it never even connects to another one.
 TEST(Elevation, TheElevatedModeOpensNoPipeButOurs) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 
 #include "core/elevated_command.h"
 #include "core/text.h"
@@ -18,6 +19,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using namespace std::string_literals;
 
 constexpr wchar_t kAsk[] = L"ask for administrator rights";
 constexpr wchar_t kStart[] = L"start \"C:\\App\\Tessaloom Main.exe\"";
@@ -124,11 +126,18 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
     EXPECT_EQ(command->pipe, L"\\\\.\\pipe\\x.1");
     EXPECT_EQ(command->parentId, 4294967295U);
 
-    const ElevatedPlan plan{L"C:\\Docs\\\u6587", {L"a.dll", L"sub\\b.dll"}};
+    const ElevatedPlan plan{L"C:\\Docs\\\u6587", {L"a.dll", L"sub\\b.dll"}, {0, 0xFFFFFFFCULL}};
     const auto decoded = DecodePlan(EncodePlan(plan));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->updateFolder, plan.updateFolder);
     EXPECT_EQ(decoded->names, plan.names);
+    EXPECT_EQ(decoded->files, plan.files);
+    // Each name with one number, of digits only.
+    for (const std::string& odd : {"a.dll\0-4"s, "a.dll\0x"s, "a.dll"s,
+                                   "a.dll\0"
+                                   "4\0b.dll"s}) {
+        EXPECT_FALSE(DecodePlan("plan\0C:\\U\0"s + odd)) << odd;
+    }
     struct PlanCase {
         const wchar_t* folder;
         std::vector<std::wstring> names;
@@ -158,11 +167,14 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
         {L"C:\\Docs\\Update", {L"TessaloomUpdate.journal"}, false},
     };
     for (const PlanCase& c : plans) {
-        const auto decoded = DecodePlan(EncodePlan({c.folder, c.names}));
+        std::vector<std::uint64_t> files(c.names.size());
+        std::iota(files.begin(), files.end(), 4);
+        const auto decoded = DecodePlan(EncodePlan({c.folder, c.names, files}));
         EXPECT_EQ(decoded.has_value(), c.accepted) << c.folder;
         if (decoded) {
             EXPECT_EQ(decoded->updateFolder, c.folder);
             EXPECT_EQ(decoded->names, c.names);
+            EXPECT_EQ(decoded->files, files);
         }
     }
     EXPECT_FALSE(

@@ -71,7 +71,7 @@ public:
     std::map<std::wstring, int> locked;
     std::int32_t lockNumber = kErrSharingViolation;  // what a held file answers
     std::set<std::wstring> vanishing;
-    std::set<std::wstring> changing;  // sources written to while they are copied
+    std::set<std::wstring> changing;   // sources written to while they are copied
     std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
     std::vector<int> pauses;
     std::set<std::wstring> folders;  // made by CreateFolders
@@ -102,8 +102,7 @@ public:
                     .modified = file.modified};
         }
         const auto below = files.lower_bound(path + L"\\");
-        const bool folder =
-            folders.contains(path) || (below != files.end() && below->first.starts_with(path + L"\\"));
+        const bool folder = folders.contains(path) || (below != files.end() && below->first.starts_with(path + L"\\"));
         return {.exists = folder, .folder = folder};
     }
     std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override {
@@ -385,14 +384,36 @@ private:
         explicit Instance(Files& files) : files_(files) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
-                Child(std::string plan, std::deque<std::string>& reports) : plan_(std::move(plan)), reports_(reports) {}
+                Child(std::string plan, std::deque<std::string>& reports, Instance& parent)
+                    : plan_(std::move(plan)), reports_(reports), parent_(parent) {}
                 void Send(std::string_view report) override { reports_.emplace_back(report); }
                 std::optional<std::string> Receive() override { return std::exchange(plan_, std::nullopt); }
+                std::uint64_t HandOver(std::unique_ptr<SourceFile>) override { throw Crash{}; }
+                std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override {
+                    // Another open file of the same file, as DuplicateHandle gives.
+                    struct Duplicate final : SourceFile {
+                        explicit Duplicate(SourceFile& file) : file_(file) {}
+                        FileFacts Facts() override { return file_.Facts(); }
+                        bool SameContentAs(const std::wstring& path) override { return file_.SameContentAs(path); }
+                        std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override {
+                            return file_.CopyTo(to, progress);
+                        }
+                        SourceFile& file_;
+                    };
+                    parent_.takenOver.push_back(number);
+                    return std::make_unique<Duplicate>(*parent_.handedOver.at(number - 1));
+                }
                 std::optional<std::string> plan_;
                 std::deque<std::string>& reports_;
-            } child(std::string(message), reports_);
+                Instance& parent_;
+            } child(std::string(message), reports_, *this);
             ApplyForParent(files_, L"C:\\App", child);
         }
+        std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
+            handedOver.push_back(std::move(source));
+            return handedOver.size();
+        }
+        std::unique_ptr<SourceFile> TakeOver(std::uint64_t) override { throw Crash{}; }
         std::optional<std::string> Receive() override {
             if (reports_.empty()) {
                 return std::nullopt;
@@ -401,6 +422,9 @@ private:
             reports_.pop_front();
             return report;
         }
+
+        std::vector<std::unique_ptr<SourceFile>> handedOver;  // by the window, kept open
+        std::vector<std::uint64_t> takenOver;                 // by the elevated instance
 
     private:
         Files& files_;
