@@ -1,0 +1,42 @@
+#pragma once
+// Which new files an elevated update may install, by their Authenticode
+// signatures. The instance with administrator rights copies files that any
+// process of the user could have put in the update folder: where the install
+// is signed, what it installs must come from the same publisher. (Without
+// administrator rights nothing is checked: the user could copy the files by
+// hand anyway.)
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessaloom {
+
+// What Authenticode says of one file.
+enum class Signature {
+    None,    // not signed (or not a kind of file that can be)
+    Valid,   // signed, and the signature holds for these bytes
+    Broken,  // signed, but the signature does not hold: a changed byte, a distrusted certificate
+};
+
+struct SignedFile {
+    Signature signature = Signature::None;
+    std::string signer;  // the signer's certificate as encoded; empty when not known
+};
+
+// True for a name of a file Windows runs or loads as code (.exe, .dll and
+// their kin), in any case.
+bool IsProgramFile(std::wstring_view name);
+
+// Nothing when the new file of `name` may replace `current` (nothing: no
+// current file) in an install that is signed or not; otherwise why not.
+//  - A signed current file is replaced only by a new file with a valid
+//    signature of the same signer.
+//  - In a signed install, a new program file with no current file needs a
+//    valid signature: a DLL the main program would load is what a planted
+//    update would add.
+//  - Anything else is installed as it is.
+std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::optional<SignedFile>& current,
+                                             const SignedFile& fresh, bool installSigned);
+
+}  // namespace tessaloom
