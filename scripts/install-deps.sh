@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev                    # the fuzz target (libFuzzer)
   python3 python3-pil fonts-dejavu-core       # redrawing the pictures
   fonts-liberation2                           # Arial's metrics for the window's text under Wine
+  osslsigncode openssl                        # signing the test files of the signature checks
 )
 
 missing=()

@@ -6,6 +6,8 @@
 #include "app/elevated.h"
 #include "app/form1.h"
 #include "core/elevated_command.h"
+#include "update/signatures.h"
+#include "services/authenticode.h"
 #include "services/dialogs.h"
 #include "services/elevation.h"
 #include "services/process.h"
@@ -28,7 +30,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (const auto elevated = ParseElevatedCommand(process.CommandLine())) {
         try {
             const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
-            return ApplyForParent(files, process.ApplicationFolder(), *parent);
+            // Signed files are replaced only by files of the same signer.
+            Win32Signatures signatures;
+            return ApplyForParent(files, process.ApplicationFolder(), *parent,
+                                  SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
         } catch (...) {
             return CurrentError().Number();  // refused or cut off before anything was applied
         }

@@ -1,6 +1,10 @@
 #include "update/signatures.h"
 
 #include <array>
+#include <memory>
+
+#include "core/error.h"
+#include "core/text.h"
 
 #include "update/file_names.h"
 
@@ -21,8 +25,8 @@ bool IsProgramFile(std::wstring_view name) {
 std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::optional<SignedFile>& current,
                                              const SignedFile& fresh, bool installSigned) {
     const std::wstring file(name);
-    const bool needed = (current && current->signature != Signature::None) ||
-                        (!current && installSigned && IsProgramFile(name));
+    const bool needed =
+        (current && current->signature != Signature::None) || (!current && installSigned && IsProgramFile(name));
     if (!needed) {
         return std::nullopt;
     }
@@ -37,6 +41,30 @@ std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::
         return L"the new " + file + L" is not signed by the signer of the file it replaces";
     }
     return std::nullopt;
+}
+
+SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath) {
+    auto installSigned = std::make_shared<std::optional<bool>>();
+    return [&signatures, app = std::move(applicationFolder), updater = std::move(updaterPath), installSigned](
+               SourceFile& source, const UpdateEntry& entry) {
+        const auto install = [&] {
+            if (!installSigned->has_value()) {
+                *installSigned = signatures.OfInstalled(updater).signature != Signature::None;
+            }
+            return **installSigned;
+        };
+        const std::wstring destination = Join(app, entry.name);
+        std::optional<SignedFile> current;
+        if (entry.current.exists) {
+            current = signatures.OfInstalled(destination);
+        }
+        const SignedFile fresh = signatures.OfOpen(source, destination);
+        // Asked only where it can matter: a new program file with no current file.
+        const bool signedInstall = !current && IsProgramFile(entry.name) && install();
+        if (const auto refusal = SignatureRefusal(entry.name, current, fresh, signedInstall)) {
+            throw RuntimeError(kErrAccessDenied, L"Access is denied: " + *refusal);
+        }
+    };
 }
 
 }  // namespace tessaloom

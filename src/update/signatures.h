@@ -10,19 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/signatures.h"
+#include "update/transaction.h"
+
 namespace tessaloom {
-
-// What Authenticode says of one file.
-enum class Signature {
-    None,    // not signed (or not a kind of file that can be)
-    Valid,   // signed, and the signature holds for these bytes
-    Broken,  // signed, but the signature does not hold: a changed byte, a distrusted certificate
-};
-
-struct SignedFile {
-    Signature signature = Signature::None;
-    std::string signer;  // the signer's certificate as encoded; empty when not known
-};
 
 // True for a name of a file Windows runs or loads as code (.exe, .dll and
 // their kin), in any case.
@@ -38,5 +29,12 @@ bool IsProgramFile(std::wstring_view name);
 //  - Anything else is installed as it is.
 std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::optional<SignedFile>& current,
                                              const SignedFile& fresh, bool installSigned);
+
+// The elevated instance's check of each new file before it is copied into
+// `applicationFolder`, by SignatureRefusal: the install counts as signed
+// when the updater itself (`updaterPath`) is, which is asked once, when a
+// file first needs it. A refusal throws access denied, and the update is
+// undone.
+SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
 
 }  // namespace tessaloom

@@ -22,8 +22,10 @@
 
 #include "app/elevated.h"
 #include "core/elevated_command.h"
+#include "update/signatures.h"
 #include "core/text.h"
 #include "fakes.h"
+#include "services/authenticode.h"
 #include "services/elevation.h"
 #include "services/files.h"
 #include "services/process.h"
@@ -151,9 +153,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
             if (GetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", nullptr, 0) != 0) {
                 SwappingChannel swapping(*parent, files);
-                return ApplyForParent(files, process.ApplicationFolder(), swapping);
+                Win32Signatures signatures;
+                return ApplyForParent(files, process.ApplicationFolder(), swapping,
+                                      SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
             }
-            return ApplyForParent(files, process.ApplicationFolder(), *parent);
+            // Signed files are replaced only by files of the same signer.
+            Win32Signatures signatures;
+            return ApplyForParent(files, process.ApplicationFolder(), *parent,
+                                  SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
         } catch (...) {
             return CurrentError().Number();
         }

@@ -1,0 +1,36 @@
+#pragma once
+// Authenticode signatures as the update flow sees them: what a file's
+// signature says and who signed it, and the seam that reads them.
+
+#include <string>
+
+namespace tessaloom {
+
+class SourceFile;
+
+// What Authenticode says of one file.
+enum class Signature {
+    None,    // not signed (or not a kind of file that can be)
+    Valid,   // signed, and the signature holds for these bytes
+    Broken,  // signed, but the signature does not hold: a changed byte, a distrusted certificate
+};
+
+struct SignedFile {
+    Signature signature = Signature::None;
+    std::string signer;  // the signer's certificate as encoded; empty when not known
+};
+
+// Reads signatures. Revocation is not checked (no network); the signer is
+// reported for the caller to compare.
+class Signatures {
+public:
+    virtual ~Signatures() = default;
+    // The signature of an open file, read through that same open file;
+    // `path` names it for the system.
+    virtual SignedFile OfOpen(SourceFile& file, const std::wstring& path) = 0;
+    // The signature of the file at a path that only administrators may
+    // change (the application folder, the updater itself).
+    virtual SignedFile OfInstalled(const std::wstring& path) = 0;
+};
+
+}  // namespace tessaloom
