@@ -31,6 +31,12 @@ struct Subclassing {
 const Subclassing& CommonControls() {
     static const Subclassing functions = [] {
         Subclassing found;
+        // What they import that is not a KnownDLL, from System32 first: the
+        // loader then finds it loaded, where it would otherwise look for it
+        // beside the executable first (Windows 7 without SetDefaultDllDirectories).
+        for (const wchar_t* dependency : {L"uxtheme.dll", L"msimg32.dll", L"dwmapi.dll"}) {
+            LoadSystemModule(dependency);
+        }
         // By name: the manifest's side-by-side version 6, not System32's own.
         HMODULE module = LoadLibraryW(L"comctl32.dll");
         Bind(found.set, module, "SetWindowSubclass");

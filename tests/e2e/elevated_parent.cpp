@@ -30,6 +30,7 @@
 #include "services/files.h"
 #include "services/process.h"
 #include "services/shell_folders.h"
+#include "ui/win32_newer_api.h"
 #include "win32/handles.h"
 
 using namespace tessaloom;
@@ -134,6 +135,8 @@ private:
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // As the updater does first thing: DLLs from System32 only.
+    ui::LimitDllSearchToSystem32();
     Win32Files files;
     Win32Process process;
     const std::wstring arguments(TrimSpaces(process.CommandLine()));
