@@ -1,0 +1,76 @@
+// The elevated instance and signed files, with files signed by two test
+// signers (see sign_test_files.sh): a signed file is replaced only by a file
+// of the same signer whose signature holds, a signed install takes no
+// unsigned new program file, and a refusal leaves every file as it was.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace tessaloom::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+std::string Signed(const wchar_t* name) {
+    return ReadBytes(name[0] == L'*' ? std::wstring(TESSALOOM_PLANTED_DLL)
+                                     : std::wstring(TESSALOOM_SIGNED_DIR) + L"\\" + name);
+}
+
+TEST(Signatures, TheElevatedInstanceInstallsOnlyWhatTheSignersAllow) {
+    constexpr const wchar_t* kUnsigned = L"*";  // the planted DLL as built
+    struct Case {
+        const char* what;
+        const wchar_t* current;  // lib.dll in the application folder, or none
+        const wchar_t* fresh;    // lib.dll in the update folder
+        bool signedInstall;      // the elevated instance itself signed (by A)
+        const char* refusal;     // nothing: installed
+    };
+    const Case cases[] = {
+        {"same signer", L"payload_by_a.dll", L"target_by_a.exe", false, nullptr},
+        {"another signer", L"payload_by_a.dll", L"payload_by_b.dll", false, "not signed by the signer"},
+        {"unsigned replacement", L"payload_by_a.dll", kUnsigned, false, "is not signed"},
+        {"a changed byte", L"payload_by_a.dll", L"payload_broken.dll", false, "does not hold"},
+        {"unsigned current file", kUnsigned, L"payload_by_b.dll", true, nullptr},
+        {"new code, signed install", nullptr, kUnsigned, true, "is not signed"},
+        {"new signed code, signed install", nullptr, L"payload_by_b.dll", true, nullptr},
+        {"new code, unsigned install", nullptr, kUnsigned, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sandbox sandbox(L"signed");
+        sandbox.WriteUpdateList("path\r\nlib.dll\r\nnote.txt\r\n");
+        sandbox.WriteNewFile(L"lib.dll", Signed(c.fresh));
+        sandbox.WriteNewFile(L"note.txt", "new note");
+        if (c.current != nullptr) {
+            sandbox.WriteAppFile(L"lib.dll", Signed(c.current));
+        }
+        const std::wstring parent = sandbox.app + L"\\elevated_parent.exe";
+        const std::wstring image = c.signedInstall ? std::wstring(TESSALOOM_SIGNED_DIR) + L"\\parent_by_a.exe"
+                                                   : std::wstring(TESSALOOM_ELEVATED_PARENT_EXE);
+        ASSERT_TRUE(CopyFileW(image.c_str(), parent.c_str(), FALSE));
+        UpdaterRun run(parent, L" " + sandbox.MainProgram(), sandbox.app);
+        EXPECT_EQ(run.WaitForExit(), 0U);
+        const std::string shown = ReadBytes(sandbox.app + L"\\parent.log");
+        if (c.refusal == nullptr) {
+            EXPECT_THAT(shown, HasSubstr("Tessaloom updated with success"));
+            EXPECT_EQ(ReadBytes(sandbox.app + L"\\lib.dll"), Signed(c.fresh));
+            EXPECT_EQ(ReadBytes(sandbox.app + L"\\note.txt"), "new note");
+        } else {
+            EXPECT_THAT(shown, HasSubstr("Run-time error '5'"));
+            EXPECT_THAT(shown, HasSubstr(c.refusal));
+            EXPECT_THAT(shown, Not(HasSubstr("updated with success")));
+            EXPECT_EQ(IsFile(sandbox.app + L"\\lib.dll"), c.current != nullptr);
+            if (c.current != nullptr) {
+                EXPECT_EQ(ReadBytes(sandbox.app + L"\\lib.dll"), Signed(c.current)) << "left as it was";
+            }
+            EXPECT_FALSE(IsFile(sandbox.app + L"\\note.txt")) << "the whole update was undone";
+            EXPECT_FALSE(IsFile(sandbox.app + L"\\OLDlib.dll"));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom::test
