@@ -77,6 +77,7 @@ public:
     std::set<std::wstring> folders;  // made by CreateFolders
     std::set<std::wstring> locks;    // lock files held
     std::map<std::wstring, int> opened;
+    bool openByPath = true;                         // false while the elevated instance works
     std::uint64_t clock = 133'000'000'000'000'000;  // each write stamps the next second
 
     std::uint64_t Tick() { return clock += 10'000'000; }
@@ -106,6 +107,9 @@ public:
         return {.exists = folder, .folder = folder};
     }
     std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override {
+        if (!openByPath) {
+            throw RuntimeError(kErrInternal, L"Internal error: opened by path with administrator rights: " + path);
+        }
         Touch(path);
         if (vanishing.contains(path) && opened[path]++ > 0) {
             vanishing.erase(path);
@@ -364,7 +368,7 @@ public:
 // instance runs ApplyForParent on the same files when the plan is handed over.
 class FakeElevation final : public Elevation {
 public:
-    FakeElevation(Journal& journal, Files& files) : journal_(journal), files_(files) {}
+    FakeElevation(Journal& journal, FakeFiles& files) : journal_(journal), files_(files) {}
     bool writable = true;
     bool declined = false;
 
@@ -381,7 +385,7 @@ private:
     // The window's end; the elevated instance runs within Send.
     class Instance final : public Channel {
     public:
-        explicit Instance(Files& files) : files_(files) {}
+        explicit Instance(FakeFiles& files) : files_(files) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
                 Child(std::string plan, std::deque<std::string>& reports, Instance& parent)
@@ -407,7 +411,10 @@ private:
                 std::deque<std::string>& reports_;
                 Instance& parent_;
             } child(std::string(message), reports_, *this);
+            // With administrator rights, a new file is never opened by its path.
+            files_.openByPath = false;
             ApplyForParent(files_, L"C:\\App", child);
+            files_.openByPath = true;
         }
         std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
             handedOver.push_back(std::move(source));
@@ -427,11 +434,11 @@ private:
         std::vector<std::uint64_t> takenOver;                 // by the elevated instance
 
     private:
-        Files& files_;
+        FakeFiles& files_;
         std::deque<std::string> reports_;
     };
     Journal& journal_;
-    Files& files_;
+    FakeFiles& files_;
 };
 
 // One Form1 on fakes, with the Documents folder at C:\Docs.
