@@ -72,8 +72,7 @@ void Form1::Form_Load() {
 // the next walk, which removes them first.
 void Form1::FinishInterruptedUpdate(const std::wstring& app) {
     const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
-    if (interrupted == Interrupted::None ||
-        (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
+    if (interrupted == Interrupted::None || (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
         return;  // nothing installed was touched: no need to ask for rights now
     }
     try {
@@ -82,8 +81,10 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
         } else {
             const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
             if (!elevated) {
-                throw RuntimeError(kErrAccessDenied, L"Access is denied: administrator rights are needed to finish "
-                                                     L"an interrupted update of " + app);
+                throw RuntimeError(kErrAccessDenied,
+                                   L"Access is denied: administrator rights are needed to finish "
+                                   L"an interrupted update of " +
+                                       app);
             }
             ApplyElevated(*elevated, {app, {}}, log_, [](std::size_t) {});
         }

@@ -56,8 +56,9 @@ void WalkLog::Did(Step step, const std::wstring& name) {
     case Step::RollBackLeft:
         return Note(L"Undoing this update stopped short; the next start finishes it from " + name);
     case Step::Abandoned:
-        return Note(name + L": left as it is now, it changed since the update was interrupted; its staged new "
-                           L"file was removed");
+        return Note(name +
+                    L": left as it is now, it changed since the update was interrupted; its staged new "
+                    L"file was removed");
     case Step::JournalDamaged:
         return Note(L"The record of an interrupted update is damaged and was left alone: " + name);
     }

@@ -71,7 +71,7 @@ public:
     std::map<std::wstring, int> locked;
     std::int32_t lockNumber = kErrSharingViolation;  // what a held file answers
     std::set<std::wstring> vanishing;
-    std::set<std::wstring> changing;  // sources written to while they are copied
+    std::set<std::wstring> changing;   // sources written to while they are copied
     std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
     std::vector<int> pauses;
     std::set<std::wstring> folders;  // made by CreateFolders
@@ -102,8 +102,7 @@ public:
                     .modified = file.modified};
         }
         const auto below = files.lower_bound(path + L"\\");
-        const bool folder =
-            folders.contains(path) || (below != files.end() && below->first.starts_with(path + L"\\"));
+        const bool folder = folders.contains(path) || (below != files.end() && below->first.starts_with(path + L"\\"));
         return {.exists = folder, .folder = folder};
     }
     std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override {
