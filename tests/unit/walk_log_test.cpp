@@ -127,6 +127,8 @@ TEST(WalkLog, EachEventIsOneLineNamingTheFilesItTouched) {
          L"Update failed: error 5: Access is denied.  See the administrator "},
         {[&](WalkLog& log) { log.Retrying(L"C:\\U\\x.dll", split, 100); },
          L"Retry in 100 ms: C:\\U\\x.dll: error 5: Access is denied.  See the administrator "},
+        {[](WalkLog& log) { log.Did(Step::Staged, L"a\r\nb.dll"); }, L"a  b.dll: staged"},
+        {[](WalkLog& log) { log.Note(L"Started \"C:\\App\\x.exe\"\n"); }, L"Started \"C:\\App\\x.exe\" "},
     };
     for (const auto& c : cases) {
         WalkLog log;
