@@ -6,7 +6,7 @@
 namespace tessaloom {
 namespace {
 
-std::wstring OneLine(const RuntimeError& error) {
+std::wstring ErrorText(const RuntimeError& error) {
     return L"error " + std::to_wstring(error.Number()) + L": " + error.Description();
 }
 
@@ -48,7 +48,7 @@ void WalkLog::Did(Step step, const std::wstring& name) {
 }
 
 void WalkLog::Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) {
-    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + OneLine(error));
+    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + ErrorText(error));
 }
 
 // Every note is one line of the log, whatever its parts hold: an error's
@@ -63,7 +63,7 @@ void WalkLog::Note(const std::wstring& line) {
     }
 }
 
-void WalkLog::Failed(const RuntimeError& error) { Note(L"Update failed: " + OneLine(error)); }
+void WalkLog::Failed(const RuntimeError& error) { Note(L"Update failed: " + ErrorText(error)); }
 
 std::string WalkLog::Text() const {
     std::string text = "\xEF\xBB\xBF";
