@@ -113,16 +113,21 @@ public:
     EventListener(const EventListener&) = delete;
     EventListener& operator=(const EventListener&) = delete;
 
-    // Reads this thread's messages (which bring the events) until `done`, or 20 s.
+    // Reads this thread's messages (which bring the events) until `done`, or
+    // 20 s, and once more after it: what was sent before is heard.
     template <typename Done>
     void PumpUntil(Done done) const {
         const DWORD end = GetTickCount() + 20000;
-        while (!done() && static_cast<LONG>(end - GetTickCount()) > 0) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        for (;;) {
+            const bool finished = done() || static_cast<LONG>(end - GetTickCount()) <= 0;
             MSG message;
             while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 DispatchMessageW(&message);
             }
+            if (finished) {
+                return;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         }
     }
 
@@ -187,8 +192,8 @@ TEST(Accessibility, ReadersHearTheWindowItsControlsAndTheProgress) {
     }
     ASSERT_NE(box, nullptr);
     const auto count = [&](DWORD event) { return std::ranges::count(heard, WinEvent{event, panel, OBJID_CLIENT, 2}); };
-    // The bar emptied, then at each of the two files; the name of each file.
-    EXPECT_GE(count(EVENT_OBJECT_VALUECHANGE), 3);
+    // The bar and the name at each of the two files.
+    EXPECT_GE(count(EVENT_OBJECT_VALUECHANGE), 2);
     EXPECT_GE(count(EVENT_OBJECT_NAMECHANGE), 2);
     ASSERT_TRUE(reader.Open(panel));
     EXPECT_EQ(reader.Value(2), L"100%");
