@@ -1,6 +1,9 @@
 #include "app/elevated.h"
 
 #include <charconv>
+#include <cstdint>
+#include <iterator>
+#include <limits>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -33,10 +36,11 @@ std::vector<std::string> Split(const std::string& message) {
     }
 }
 
-std::optional<std::int64_t> Number(const std::string& text) {
+// A decimal number from `least` to `most`; nothing for any other text.
+std::optional<std::int64_t> Number(const std::string& text, std::int64_t least, std::int64_t most) {
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
+    if (error != std::errc() || end != text.data() + text.size() || value < least || value > most) {
         return std::nullopt;
     }
     return value;
@@ -132,21 +136,23 @@ void ApplyElevated(Channel& channel, const ElevatedPlan& plan, UpdateEvents& eve
         }
         const std::vector<std::string> fields = Split(*message);
         const std::string& kind = fields[0];
+        constexpr std::int64_t kInt32Least = std::numeric_limits<std::int32_t>::min();
+        constexpr std::int64_t kInt32Most = std::numeric_limits<std::int32_t>::max();
         if (kind == "staged" && fields.size() == 2) {
-            const auto position = Number(fields[1]);
-            if (!position || *position < 0 || static_cast<std::size_t>(*position) >= plan.names.size()) {
+            const auto position = Number(fields[1], 0, std::ssize(plan.names) - 1);
+            if (!position) {
                 Garbled();
             }
             staged(static_cast<std::size_t>(*position));
         } else if (kind == "did" && fields.size() == 3) {
-            const auto step = Number(fields[1]);
-            if (!step || *step < 0 || *step > static_cast<int>(UpdateEvents::Step::RollBackLeft)) {
+            const auto step = Number(fields[1], 0, static_cast<int>(UpdateEvents::Step::RollBackLeft));
+            if (!step) {
                 Garbled();
             }
             events.Did(static_cast<UpdateEvents::Step>(*step), DecodeUtf8(fields[2]));
         } else if (kind == "retry" && fields.size() == 5) {
-            const auto pause = Number(fields[1]);
-            const auto number = Number(fields[2]);
+            const auto pause = Number(fields[1], 0, kInt32Most);
+            const auto number = Number(fields[2], kInt32Least, kInt32Most);
             if (!pause || !number) {
                 Garbled();
             }
@@ -154,7 +160,7 @@ void ApplyElevated(Channel& channel, const ElevatedPlan& plan, UpdateEvents& eve
                             RuntimeError(static_cast<std::int32_t>(*number), DecodeUtf8(fields[3])),
                             static_cast<int>(*pause));
         } else if (kind == "result" && fields.size() == 3) {
-            const auto number = Number(fields[1]);
+            const auto number = Number(fields[1], kInt32Least, kInt32Most);
             if (!number) {
                 Garbled();
             }

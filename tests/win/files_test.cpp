@@ -291,5 +291,37 @@ TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     EXPECT_THAT(names, ElementsAre(L"a.dll", L"b, c.dll"));
 }
 
+// Administrator rights help only where creating a file is denied; a folder
+// that is missing or cannot be reached is the walk's to report, as it is.
+TEST_F(FilesTest, CanWriteSaysNoOnlyWhereCreatingAFileIsDenied) {
+    Win32Elevation elevation;
+    test::WriteBytes(At(L"file.txt"), "x");
+    wchar_t noDrive = 0;
+    for (wchar_t drive = L'Y'; drive > L'D' && noDrive == 0; --drive) {
+        noDrive = (GetLogicalDrives() & (1U << (drive - L'A'))) == 0 ? drive : 0;
+    }
+    ASSERT_NE(noDrive, 0);
+    const DWORD sys = GetFileAttributesW(L"Z:\\sys");
+    const bool sysfs = sys != INVALID_FILE_ATTRIBUTES && (sys & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const struct {
+        std::wstring folder;
+        bool writable;
+    } cases[] = {
+        {dir_, true},
+        {At(L"missing"), true},
+        {At(L"missing\\deeper"), true},
+        {At(L"file.txt"), true},
+        {At(L"file.txt\\sub"), true},
+        {At(L"a|b"), true},
+        {std::wstring(1, noDrive) + L":\\App", true},
+        // sysfs refuses to create files, even for root.
+        {L"Z:\\sys", !sysfs},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(elevation.CanWrite(c.folder), c.writable) << std::string(c.folder.begin(), c.folder.end());
+    }
+    EXPECT_THAT(Entries(), ElementsAre(L"file.txt")) << "a probe was left behind";
+}
+
 }  // namespace
 }  // namespace tessaloom
