@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev  # Windows cross build
   wine wine64 xvfb xauth x11-utils            # running and showing the Windows programs
   imagemagick                                 # screenshots
+  dosfstools fusefat exfatprogs exfat-fuse    # FAT and exFAT drives for the tests
   clang libclang-rt-14-dev                    # the fuzz target (libFuzzer)
   python3 python3-pil fonts-dejavu-core       # redrawing the pictures
   fonts-liberation2                           # Arial's metrics for the window's text under Wine
