@@ -55,15 +55,16 @@ set(allowed_kernel32
   SetProcessAffinityMask SetThreadContext SetThreadErrorMode SetThreadPriority SetUnhandledExceptionFilter
   SizeofResource Sleep SuspendThread TlsAlloc TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery
   WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile)
+# 32-bit user32 exports no Get/SetWindowLongPtrW: the headers make them Get/SetWindowLongW.
 set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
   DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FindWindowW FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
-  FindWindowW GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowLongW GetWindowTextW InflateRect IntersectRect InvalidateRect
+  FindWindowW GetSysColor GetSystemMetrics GetWindowLongW GetWindowTextW InflateRect IntersectRect InvalidateRect
   IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow
   RegisterClassExW
-  ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongPtrW SetWindowLongW SetWindowPos SetWindowTextW
+  ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongW SetWindowPos SetWindowTextW
   ShowWindow TranslateMessage UpdateWindow)
 set(allowed_gdi32
   BitBlt CreateCompatibleBitmap CreateCompatibleDC CreateDIBSection CreateFontIndirectW CreatePen CreateSolidBrush DeleteDC
@@ -81,6 +82,7 @@ set(allowed_comctl32 DefSubclassProc InitCommonControlsEx RemoveWindowSubclass S
 set(allowed_uxtheme SetWindowTheme)
 set(allowed_msimg32 AlphaBlend)
 set(allowed_shlwapi PathFileExistsW)
+# The first line: what the 32-bit start-up code and setjmp of MinGW-w64 import.
 set(allowed_msvcrt
   __mb_cur_max __p__commode __p__fmode __p__wcmdln _iob _setjmp3 atoi setlocale strchr
   ___lc_codepage_func ___mb_cur_max_func __iob_func __set_app_type __setusermatherr __wgetmainargs __winitenv
