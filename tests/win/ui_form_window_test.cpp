@@ -136,15 +136,16 @@ void SaveBmp(const Pixels& pixels, const std::wstring& name) {
     WriteFile(out.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
 }
 
+// A callback of the system's own calling convention (stdcall on 32-bit
+// Windows), which a lambda cannot be given.
+BOOL CALLBACK AddChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(parent, AddChild, reinterpret_cast<LPARAM>(&children));
     return children;
 }
 
@@ -214,7 +215,8 @@ protected:
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        MSG up{GetFocus(), WM_KEYUP, key, 0xC0000001, GetTickCount(), {}};
+        // Bits 30 and 31 set: the key was down and is being released.
+        MSG up{GetFocus(), WM_KEYUP, key, static_cast<LPARAM>(0xC0000001U), GetTickCount(), {}};
         if (!window->PreTranslate(up)) {
             DispatchMessageW(&up);
         }
