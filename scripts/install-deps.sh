@@ -9,12 +9,11 @@ packages=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev  # the 32-bit Windows cross build
   wine wine64 wine32:i386 xvfb xauth x11-utils  # running and showing the (32-bit) Windows programs
   imagemagick                                 # screenshots
-  dosfstools fusefat exfatprogs exfat-fuse    # FAT and exFAT drives for the tests
   clang libclang-rt-14-dev                    # the fuzz target (libFuzzer)
   python3 python3-pil fonts-dejavu-core       # redrawing the pictures
   fonts-liberation2                           # Arial's metrics for the window's text under Wine
   dosfstools fusefat exfatprogs exfat-fuse    # FAT and exFAT drives for the tests
-  osslsigncode openssl                        # signing the executable
+  osslsigncode openssl                        # signed test files for the signature checks
 )
 
 sudo=""
