@@ -60,6 +60,22 @@ TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothin
         }
         EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1) << "started unelevated";
     }
+    // Declined, then accepted: the second attempt's log is its own.
+    FakeMachine twice;
+    twice.List("path\r\none.dll\r\n");
+    twice.NewFile(L"one.dll", "new");
+    twice.elevation.writable = false;
+    twice.elevation.declined = true;
+    twice.form.Load();
+    twice.form.Command1_Click();
+    twice.elevation.declined = false;
+    twice.form.Command1_Click();
+    const std::string& log =
+        twice.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content;
+    EXPECT_THAT(log, Not(HasSubstr("declined")));
+    EXPECT_THAT(twice.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log.1").content,
+                HasSubstr("declined"));
+
     FakeMachine none;
     none.elevation.writable = false;
     none.form.Load();

@@ -462,6 +462,19 @@ TEST(Recovery, ANewFileThatVanishedIsNotLookedForAfterACrash) {
     EXPECT_THAT(steps.Named(UpdateEvents::Step::Abandoned), ElementsAre());
 }
 
+// A walk finishes an interrupted update before it plans its own.
+TEST(Recovery, PlanFinishesAnInterruptedUpdateFirst) {
+    FakeMachine machine;
+    FakeFiles& files = Prepare(machine).files;
+    CrashCommitting(machine, 2);
+    Steps steps;
+    UpdateTransaction update(files, kApp, FakeMachine::kUpdate, &steps);
+    update.Plan({L"one.dll", L"two.dll"});
+    EXPECT_THAT(steps.Named(UpdateEvents::Step::RecoveryFinished), ElementsAre(kJournal));
+    EXPECT_THAT(steps.Named(UpdateEvents::Step::Identical), ElementsAre(L"one.dll", L"two.dll"));
+    EXPECT_EQ(AppFolder(files), kAllNew);
+}
+
 // A journal is trusted no further than it can be checked; one of the
 // updater before this one still recovers (and keeps an orphan backup).
 TEST(Recovery, ADamagedJournalIsKeptReportedAndNeverActedOn) {
@@ -531,40 +544,43 @@ TEST(Transaction, OneAtATimeWhoeverRunsIt) {
 // administrator rights where needed, or the main program is not started over
 // it; staged files alone never keep it from starting.
 TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedInstall) {
+    enum Outcome { kStarted, kErrorBox, kSteppedAside };
     struct Case {
         const char* what;
         bool committing;
         std::function<void(FakeMachine&)> arrange;
-        bool started;
+        Outcome outcome;
         int asks;
     };
     const std::vector<Case> cases = {
-        {"no list", true, [](FakeMachine& m) { m.files.files.erase(FakeMachine::kList); }, true, 0},
-        {"locked for good", true, [](FakeMachine& m) { m.files.locked[L"C:\\App\\two.dll"] = -1; }, false, 0},
+        {"no list", true, [](FakeMachine& m) { m.files.files.erase(FakeMachine::kList); }, kStarted, 0},
+        {"locked for good", true, [](FakeMachine& m) { m.files.locked[L"C:\\App\\two.dll"] = -1; }, kErrorBox, 0},
         {"not writable", true,
          [](FakeMachine& m) {
              m.files.files.erase(FakeMachine::kList);
              m.elevation.writable = false;
          },
-         true, 1},
+         kStarted, 1},
         {"not writable, declined", true,
          [](FakeMachine& m) {
              m.elevation.writable = false;
              m.elevation.declined = true;
          },
-         false, 1},
+         kErrorBox, 1},
         {"staged only, locked for good", false,
          [](FakeMachine& m) {
              m.files.files.erase(FakeMachine::kList);
              m.files.locked[L"C:\\App\\one.dll.tessaloom-new"] = -1;
          },
-         true, 0},
+         kStarted, 0},
         {"staged only, not writable", false,
          [](FakeMachine& m) {
              m.files.files.erase(FakeMachine::kList);
              m.elevation.writable = false;
          },
-         true, 0},
+         kStarted, 0},
+        {"another updater of this session at work", true, [](FakeMachine& m) { m.process.otherUpdaterRunning = true; },
+         kSteppedAside, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -583,14 +599,15 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
         machine.form.Load();
         const Journal& journal = machine.journal;
         const auto start = std::find(journal.begin(), journal.end(), kStart);
-        EXPECT_EQ(start != journal.end(), c.started);
+        EXPECT_EQ(start != journal.end(), c.outcome == kStarted);
         EXPECT_EQ(std::count(journal.begin(), journal.end(), L"ask for administrator rights"), c.asks);
-        if (c.started && c.committing) {
+        if (c.outcome == kStarted && c.committing) {
             EXPECT_EQ(AppFolder(machine.files), kAllNew);
             EXPECT_LT(std::find(journal.begin(), journal.end(), L"remove " + std::wstring(kJournal)), start);
         }
-        if (!c.started) {
-            EXPECT_THAT(journal.back(), HasSubstr(L"error Setup: Run-time error"));
+        if (c.outcome != kStarted) {
+            EXPECT_THAT(journal.back(), c.outcome == kErrorBox ? HasSubstr(L"error Setup: Run-time error")
+                                                               : HasSubstr(L"activate the other updater"));
             EXPECT_TRUE(machine.files.Facts(kJournal).exists);
             EXPECT_FALSE(machine.form.Running());
         }
