@@ -492,10 +492,6 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     UpdateEntry& entry = entries_[static_cast<std::size_t>(at)];
     const Paths paths(app_, entry.name);
     const std::wstring sourcePath = Join(updates_, entry.name);
-    if (const std::wstring_view folder = FolderPart(entry.name); !folder.empty()) {
-        const std::vector<std::wstring> created = files_.CreateFolders(Join(app_, folder));
-        createdFolders_.insert(createdFolders_.end(), created.begin(), created.end());
-    }
     const std::unique_ptr<SourceFile> source = Retrying(files_, events_, sourcePath, [&] { return open_(entry.name); });
     if (!source) {
         // Vanished since it was planned, or its folder did: nothing to apply here.
@@ -503,6 +499,10 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         entry.vanished = true;
         Tell(events_, Step::Vanished, entry.name);
         return false;
+    }
+    if (const std::wstring_view folder = FolderPart(entry.name); !folder.empty()) {
+        const std::vector<std::wstring> created = files_.CreateFolders(Join(app_, folder));
+        createdFolders_.insert(createdFolders_.end(), created.begin(), created.end());
     }
     // The same open file is checked, copied and checked again: its facts come
     // from it, never from the copy, whose time the destination's volume rounds.

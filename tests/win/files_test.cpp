@@ -137,6 +137,23 @@ TEST(Transaction, ContentThatCannotReachTheDiskNeverReplacesTheDestination) {
     DeleteFileW((updates + L"\\a.dll").c_str());
 }
 
+// A new file whose folder went after planning is skipped as vanished, not
+// reported as a missing path, and leaves no folder behind.
+TEST_F(FilesTest, ANewFileWhoseFolderVanishedIsSkipped) {
+    Win32Files files;
+    const std::wstring app = At(L"app");
+    const std::wstring updates = At(L"updates");
+    files.CreateFolders(app);
+    files.CreateFolders(updates + L"\\sub");
+    test::WriteBytes(updates + L"\\sub\\a.dll", "new");
+    UpdateTransaction update(files, app, updates);
+    update.Plan({L"sub\\a.dll"});
+    test::RemoveTree(updates + L"\\sub");
+    EXPECT_FALSE(update.Stage(0, [] {}));
+    update.Commit();
+    EXPECT_THAT(test::FolderEntries(app), ElementsAre());
+}
+
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
     Win32Files files;
     EXPECT_THAT(files.CreateFolders(At(L"a\\b\\c")), ElementsAre(At(L"a"), At(L"a\\b"), At(L"a\\b\\c")));
