@@ -12,9 +12,21 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,m
 case "$action" in
 start)
   mkdir -p "$state"
+  # The programs are 32-bit: they run in a 64-bit (WOW64) prefix through its
+  # syswow64 folder. A prefix made before wine32 was installed has none and
+  # starts nothing ("could not load kernel32.dll"): make it again.
+  if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "wine-session: $WINEPREFIX cannot run 32-bit programs; making it again" >&2
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >"$state/wineboot.log" 2>&1
     wineserver -w
+  fi
+  if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    echo "wine-session: $WINEPREFIX has no drive_c/windows/syswow64/kernel32.dll: is wine32:i386 installed?" >&2
+    exit 1
   fi
   if [ -z "${TESSALOOM_DISPLAY:-}" ]; then
     # A display of our own, unless one is already alive from an earlier start.

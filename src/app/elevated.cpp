@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <iterator>
+#include <limits>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -35,10 +37,11 @@ std::vector<std::string> Split(const std::string& message) {
     }
 }
 
-std::optional<std::int64_t> Number(const std::string& text) {
+// A decimal number from `least` to `most`; nothing for any other text.
+std::optional<std::int64_t> Number(const std::string& text, std::int64_t least, std::int64_t most) {
     std::int64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
+    if (error != std::errc() || end != text.data() + text.size() || value < least || value > most) {
         return std::nullopt;
     }
     return value;
@@ -122,8 +125,9 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message) {
     }
     for (std::size_t i = 2; i < fields.size(); i += 2) {
         plan.names.push_back(DecodeUtf8(fields[i]));
-        const std::optional<std::int64_t> file = Number(fields[i + 1]);
-        if (!IsPlainRelativeName(plan.names.back()) || !file || *file < 0) {
+        // A handle's value: 32 bits wide, in 32- and 64-bit processes alike.
+        const std::optional<std::int64_t> file = Number(fields[i + 1], 0, 0xFFFFFFFFLL);
+        if (!IsPlainRelativeName(plan.names.back()) || !file) {
             return std::nullopt;
         }
         plan.files.push_back(static_cast<std::uint64_t>(*file));
@@ -187,21 +191,23 @@ void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEven
         }
         const std::vector<std::string> fields = Split(*message);
         const std::string& kind = fields[0];
+        constexpr std::int64_t kInt32Least = std::numeric_limits<std::int32_t>::min();
+        constexpr std::int64_t kInt32Most = std::numeric_limits<std::int32_t>::max();
         if (kind == "staged" && fields.size() == 2) {
-            const auto position = Number(fields[1]);
-            if (!position || *position < 0 || static_cast<std::size_t>(*position) >= plan.names.size()) {
+            const auto position = Number(fields[1], 0, std::ssize(plan.names) - 1);
+            if (!position) {
                 Garbled();
             }
             staged(static_cast<std::size_t>(*position));
         } else if (kind == "did" && fields.size() == 3) {
-            const auto step = Number(fields[1]);
-            if (!step || *step < 0 || *step > static_cast<int>(UpdateEvents::Step::RollBackLeft)) {
+            const auto step = Number(fields[1], 0, static_cast<int>(UpdateEvents::Step::RollBackLeft));
+            if (!step) {
                 Garbled();
             }
             events.Did(static_cast<UpdateEvents::Step>(*step), DecodeUtf8(fields[2]));
         } else if (kind == "retry" && fields.size() == 5) {
-            const auto pause = Number(fields[1]);
-            const auto number = Number(fields[2]);
+            const auto pause = Number(fields[1], 0, kInt32Most);
+            const auto number = Number(fields[2], kInt32Least, kInt32Most);
             if (!pause || !number) {
                 Garbled();
             }
@@ -209,7 +215,7 @@ void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEven
                             RuntimeError(static_cast<std::int32_t>(*number), DecodeUtf8(fields[3])),
                             static_cast<int>(*pause));
         } else if (kind == "result" && fields.size() == 3) {
-            const auto number = Number(fields[1]);
+            const auto number = Number(fields[1], kInt32Least, kInt32Most);
             if (!number) {
                 Garbled();
             }

@@ -48,7 +48,8 @@ std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder,
 // and relays what comes back. Calls
 // `staged` for each position applied, `events` for each step; returns when
 // every file is in place and throws the error that the elevated instance
-// reported, or that it ended without reporting.
+// reported, or that it ended without reporting, or that a report was garbled
+// (an unknown kind, a field missing or left over, a number out of its range).
 void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEvents& events,
                    const std::function<void(std::size_t)>& staged);
 

@@ -52,7 +52,10 @@ void Form1::Load() {
 
 void Form1::Form_Load() {
     const std::wstring app = p_.process.ApplicationFolder();
-    FinishInterruptedUpdate(app);
+    if (!FinishInterruptedUpdate(app)) {
+        loaded_ = false;  // another updater is at work on it
+        return;
+    }
     ApplyTheme();
     const std::wstring exe = p_.process.ExecutableName();
     p_.registry.RegisterOpenCommand(Join(app, exe), Join(app, exe) + L".EXE");
@@ -69,12 +72,17 @@ void Form1::Form_Load() {
 // else runs, where this user cannot write the application folder by an
 // instance with administrator rights. If it cannot be, the main program is
 // not started over a half-changed install; staged files alone are left for
-// the next walk, which removes them first.
-void Form1::FinishInterruptedUpdate(const std::wstring& app) {
+// the next walk, which removes them first. False when another updater of
+// this session is at work in the folder: its update is not interrupted, and
+// it starts the main program when it is done.
+bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
     const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
-    if (interrupted == Interrupted::None ||
-        (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
-        return;  // nothing installed was touched: no need to ask for rights now
+    if (interrupted == Interrupted::None || (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
+        return true;  // nothing installed was touched: no need to ask for rights now
+    }
+    if (!p_.process.ClaimApplicationFolder()) {
+        p_.process.ActivateOtherInstance();
+        return false;
     }
     try {
         if (p_.elevation.CanWrite(app)) {
@@ -82,15 +90,17 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
         } else {
             const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
             if (!elevated) {
-                throw RuntimeError(kErrAccessDenied, L"Access is denied: administrator rights are needed to finish "
-                                                     L"an interrupted update of " + app);
+                throw RuntimeError(kErrAccessDenied,
+                                   L"Access is denied: administrator rights are needed to finish "
+                                   L"an interrupted update of " +
+                                       app);
             }
             ApplyElevated(*elevated, p_.files, {app, {}, {}}, log_, [](std::size_t) {});
         }
     } catch (const RuntimeError& error) {
         if (interrupted == Interrupted::Staging) {
             log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
-            return;
+            return true;
         }
         // Kept in the log beside the update list, where support looks.
         log_.Begin(p_.process.LocalTime(), p_.process.Version(), app, UpdateFolder());
@@ -98,6 +108,7 @@ void Form1::FinishInterruptedUpdate(const std::wstring& app) {
         log_.Write(p_.files, UpdateFolder());
         throw;
     }
+    return true;
 }
 
 void Form1::ApplyTheme() {

@@ -53,7 +53,7 @@ private:
     void Form_Load();
     void Walk();
     void ShowApplied(int position, const std::wstring& name);
-    void FinishInterruptedUpdate(const std::wstring& app);
+    bool FinishInterruptedUpdate(const std::wstring& app);
     std::wstring UpdateFolder();
     void ApplyTheme();
     void LaunchTargetAndClose();

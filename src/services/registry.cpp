@@ -44,6 +44,11 @@ void RegisterOpenCommand(const std::wstring& DocumentPath, const std::wstring& P
 void SetClassesRootValue(const std::wstring& KeyPath, const std::wstring& ValueName, const RegistryData& ValueData,
                          DWORD ValueType) {
     UniqueKey key;
+    // No registry view is named: the updater is 32-bit and runs under WOW64 on
+    // 64-bit Windows, but a document type's keys below HKEY_CLASSES_ROOT are
+    // shared by the 32-bit and 64-bit views from Windows 7 on (only CLSID,
+    // Interface and the like are redirected), so the 64-bit main program reads
+    // what is written here.
     // 0x3F, without any standard rights.
     constexpr REGSAM kAccess =
         KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | KEY_CREATE_LINK;

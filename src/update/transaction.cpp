@@ -79,8 +79,9 @@ std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
     entry.backup.exists = line[1] == 'B';
     entry.recorded = version >= 2;
     line.remove_prefix(3);
-    std::uint64_t* const fields[] = {&entry.size,           &entry.modified,    &entry.current.size,
-                                     &entry.current.modified, &entry.backup.size, &entry.backup.modified};
+    std::uint64_t* const fields[] = {&entry.size,         &entry.modified,
+                                     &entry.current.size, &entry.current.modified,
+                                     &entry.backup.size,  &entry.backup.modified};
     for (std::size_t i = 0; i < (version == 1 ? 2U : std::size(fields)); ++i) {
         const auto number = Number(line);
         if (!number) {
@@ -386,8 +387,7 @@ void Recover(Files& files, const std::wstring& app, UpdateEvents* events) {
 Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder) {
     const std::wstring path = JournalPath(applicationFolder);
     if (!files.Facts(path).exists) {
-        return files.Facts(UnfinishedJournalPath(applicationFolder)).exists ? Interrupted::Staging
-                                                                          : Interrupted::None;
+        return files.Facts(UnfinishedJournalPath(applicationFolder)).exists ? Interrupted::Staging : Interrupted::None;
     }
     const std::optional<std::string> text = files.ReadWholeFile(path);
     const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
@@ -492,18 +492,17 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     UpdateEntry& entry = entries_[static_cast<std::size_t>(at)];
     const Paths paths(app_, entry.name);
     const std::wstring sourcePath = Join(updates_, entry.name);
-    if (const std::wstring_view folder = FolderPart(entry.name); !folder.empty()) {
-        const std::vector<std::wstring> created = files_.CreateFolders(Join(app_, folder));
-        createdFolders_.insert(createdFolders_.end(), created.begin(), created.end());
-    }
-    const std::unique_ptr<SourceFile> source =
-        Retrying(files_, events_, sourcePath, [&] { return open_(entry.name); });
+    const std::unique_ptr<SourceFile> source = Retrying(files_, events_, sourcePath, [&] { return open_(entry.name); });
     if (!source) {
         // Vanished since it was planned, or its folder did: nothing to apply here.
         files_.WriteAt(JournalPath(app_), entryLines_[static_cast<std::size_t>(at)], std::string(1, kVanished));
         entry.vanished = true;
         Tell(events_, Step::Vanished, entry.name);
         return false;
+    }
+    if (const std::wstring_view folder = FolderPart(entry.name); !folder.empty()) {
+        const std::vector<std::wstring> created = files_.CreateFolders(Join(app_, folder));
+        createdFolders_.insert(createdFolders_.end(), created.begin(), created.end());
     }
     // The same open file is checked, copied and checked again: its facts come
     // from it, never from the copy, whose time the destination's volume rounds.

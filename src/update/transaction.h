@@ -53,9 +53,9 @@ struct UpdateEntry {
     std::wstring name;       // relative to both folders, as first listed
     std::uint64_t size = 0;  // of the new file
     std::uint64_t modified = 0;
-    RecordedFile current;  // the file the new one replaces
-    RecordedFile backup;   // the earlier backup that steps aside (only with a current file)
-    bool recorded = true;  // false for a journal of an older updater, which kept no facts
+    RecordedFile current;   // the file the new one replaces
+    RecordedFile backup;    // the earlier backup that steps aside (only with a current file)
+    bool recorded = true;   // false for a journal of an older updater, which kept no facts
     bool vanished = false;  // its new file disappeared before it was staged
 };
 

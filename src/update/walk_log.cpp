@@ -6,15 +6,8 @@
 namespace tessaloom {
 namespace {
 
-// An error as one line: its number and its description on one line.
-std::wstring OneLine(const RuntimeError& error) {
-    std::wstring text = L"error " + std::to_wstring(error.Number()) + L": " + error.Description();
-    for (wchar_t& c : text) {
-        if (c == L'\r' || c == L'\n') {
-            c = L' ';
-        }
-    }
-    return text;
+std::wstring ErrorText(const RuntimeError& error) {
+    return L"error " + std::to_wstring(error.Number()) + L": " + error.Description();
 }
 
 }  // namespace
@@ -56,20 +49,31 @@ void WalkLog::Did(Step step, const std::wstring& name) {
     case Step::RollBackLeft:
         return Note(L"Undoing this update stopped short; the next start finishes it from " + name);
     case Step::Abandoned:
-        return Note(name + L": left as it is now, it changed since the update was interrupted; its staged new "
-                           L"file was removed");
+        return Note(name +
+                    L": left as it is now, it changed since the update was interrupted; its staged new "
+                    L"file was removed");
     case Step::JournalDamaged:
         return Note(L"The record of an interrupted update is damaged and was left alone: " + name);
     }
 }
 
 void WalkLog::Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) {
-    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + OneLine(error));
+    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + ErrorText(error));
 }
 
-void WalkLog::Note(const std::wstring& line) { lines_.push_back(line); }
+// Every note is one line of the log, whatever its parts hold: an error's
+// description, a command line or a name reported by the elevated instance
+// may carry line ends of their own.
+void WalkLog::Note(const std::wstring& line) {
+    std::wstring& added = lines_.emplace_back(line);
+    for (wchar_t& c : added) {
+        if (c == L'\r' || c == L'\n') {
+            c = L' ';
+        }
+    }
+}
 
-void WalkLog::Failed(const RuntimeError& error) { Note(L"Update failed: " + OneLine(error)); }
+void WalkLog::Failed(const RuntimeError& error) { Note(L"Update failed: " + ErrorText(error)); }
 
 std::string WalkLog::Text() const {
     std::string text = "\xEF\xBB\xBF";

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -84,6 +87,60 @@ private:
     IAccessible* object_ = nullptr;
 };
 
+// A progress event as a reader hears it.
+struct WinEvent {
+    DWORD event;
+    HWND window;
+    LONG object;
+    LONG child;
+    bool operator==(const WinEvent&) const = default;
+};
+
+// Listens, out of context, for value and name changes in one process.
+class EventListener {
+public:
+    EventListener(DWORD processId, std::vector<WinEvent>& heard) {
+        heard_ = &heard;
+        hook_ = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, &Heard, processId, 0,
+                                WINEVENT_OUTOFCONTEXT);
+    }
+    ~EventListener() {
+        if (hook_ != nullptr) {
+            UnhookWinEvent(hook_);
+        }
+        heard_ = nullptr;
+    }
+    EventListener(const EventListener&) = delete;
+    EventListener& operator=(const EventListener&) = delete;
+
+    // Reads this thread's messages (which bring the events) until `done`, or
+    // 20 s, and once more after it: what was sent before is heard.
+    template <typename Done>
+    void PumpUntil(Done done) const {
+        const DWORD end = GetTickCount() + 20000;
+        for (;;) {
+            const bool finished = done() || static_cast<LONG>(end - GetTickCount()) <= 0;
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&message);
+            }
+            if (finished) {
+                return;
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+    }
+
+private:
+    static void CALLBACK Heard(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
+        if (heard_ != nullptr) {
+            heard_->push_back({event, window, object, child});
+        }
+    }
+    static inline std::vector<WinEvent>* heard_ = nullptr;
+    HWINEVENTHOOK hook_ = nullptr;
+};
+
 TEST(Accessibility, ReadersHearTheWindowItsControlsAndTheProgress) {
     Sandbox sandbox(L"reader");
     sandbox.WriteUpdateList("path\r\nfirst.dll\r\nTessaloomCore.dll\r\n");
@@ -124,9 +181,20 @@ TEST(Accessibility, ReadersHearTheWindowItsControlsAndTheProgress) {
     EXPECT_EQ(reader.Value(2), L"0%");
     EXPECT_EQ(reader.Name(2), L"File:");
 
-    Click(FindChild(window, L"Button", L"Update"));
-    HWND box = run.WaitForMessageBox();
+    // Readers are told as the walk moves the bar and names each file: events
+    // heard out of context, from this process, while its messages are read.
+    std::vector<WinEvent> heard;
+    HWND box = nullptr;
+    {
+        const EventListener listener(run.ProcessId(), heard);
+        Click(FindChild(window, L"Button", L"Update"));
+        listener.PumpUntil([&] { return (box = run.WaitForMessageBox(std::chrono::milliseconds(0))) != nullptr; });
+    }
     ASSERT_NE(box, nullptr);
+    const auto count = [&](DWORD event) { return std::ranges::count(heard, WinEvent{event, panel, OBJID_CLIENT, 2}); };
+    // The bar and the name at each of the two files.
+    EXPECT_GE(count(EVENT_OBJECT_VALUECHANGE), 2);
+    EXPECT_GE(count(EVENT_OBJECT_NAMECHANGE), 2);
     ASSERT_TRUE(reader.Open(panel));
     EXPECT_EQ(reader.Value(2), L"100%");
     EXPECT_EQ(reader.Name(2), L"TessaloomCore.dll");

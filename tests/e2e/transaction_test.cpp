@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -194,6 +195,92 @@ TEST(Faults, WithoutADocumentsFolderAListPlantedAtTheDriveRootIsIgnored) {
     EXPECT_FALSE(run.ShowedAWindow());
     EXPECT_EQ(sandbox.Starts(1).size(), 1U);
     EXPECT_THAT(Installed(sandbox), IsEmpty());
+}
+
+// Setups real installs have: a backup whose current file is gone, a
+// read-only current file, and an application folder on a FAT or exFAT stick
+// (its times rounded) while the update comes from the usual disk.
+TEST(Faults, RealInstallsUpdate) {
+    struct Case {
+        const char* what;
+        const wchar_t* drive;  // under the build's drives, or null for the usual disk
+        std::function<void(const Sandbox&)> arrange;
+        Files after;
+    };
+    const Files applied = {{L"a.dll", "new a"}, {L"OLDa.dll", "old a"}, {L"b.dll", "new b"}};
+    const std::vector<Case> cases = {
+        {"orphan backup",
+         nullptr,
+         [](const Sandbox& s) { s.WriteAppFile(L"OLDa.dll", "older a"); },
+         {{L"a.dll", "new a"}, {L"OLDa.dll", "older a"}, {L"b.dll", "new b"}}},
+        {"read-only current file", nullptr,
+         [](const Sandbox& s) {
+             s.WriteAppFile(L"a.dll", "old a");
+             SetFileAttributesW((s.app + L"\\a.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+         },
+         applied},
+        {"FAT", L"fat", [](const Sandbox& s) { s.WriteAppFile(L"a.dll", "old a"); }, applied},
+        {"exFAT", L"exfat", [](const Sandbox& s) { s.WriteAppFile(L"a.dll", "old a"); }, applied},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring drive =
+            c.drive == nullptr ? std::wstring() : std::wstring(TESSALOOM_BUILD_DIR) + L"\\thin-drive\\" + c.drive;
+        if (!drive.empty() && !IsFile(drive + L"\\mounted")) {
+            std::printf("[  SKIPPED ] %s: no such drive here (it needs root, loop devices and FUSE)\n", c.what);
+            continue;
+        }
+        Sandbox sandbox(L"real", drive);
+        Sandbox documents(L"documents");  // the update on the usual disk, whatever drive the install is on
+        documents.WriteUpdateList("path\r\na.dll\r\nb.dll\r\n");
+        documents.WriteNewFile(L"a.dll", "new a");
+        documents.WriteNewFile(L"b.dll", "new b");
+        c.arrange(sandbox);
+        UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+        ShowAndPressUpdate(run);
+        HWND box = run.WaitForMessageBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(MessageBoxText(box), L"Tessaloom updated with success");
+        DismissMessageBox(box);
+        EXPECT_TRUE(run.WaitForExit().has_value());
+        EXPECT_EQ(Installed(sandbox), c.after);
+        EXPECT_EQ(Attributes(sandbox.app + L"\\OLDa.dll") & FILE_ATTRIBUTE_READONLY, 0U);
+        EXPECT_EQ(sandbox.Starts(1).size(), 1U);
+    }
+}
+
+// Killed mid-commit, then started while a file of the install stays locked:
+// the interrupted commit cannot be finished, so the error is shown and the
+// main program is not started over the half-changed install. Once the lock
+// goes, the next start finishes it.
+TEST(Faults, AnInterruptedCommitThatCannotBeFinishedKeepsTheMainProgramFromStarting) {
+    Sandbox sandbox;
+    const Update update(sandbox);
+    HANDLE held = Lock(sandbox.app + L"\\f3.dll");
+    {
+        UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+        ShowAndPressUpdate(run);
+        ASSERT_TRUE(WaitFor(std::chrono::seconds(10), [&] { return IsFile(sandbox.app + L"\\OLDf2.dll"); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // it is waiting out the lock
+        run.Kill();
+    }
+    RemoveTree(sandbox.UpdateFolder());  // no list now: the main program would start at once
+    {
+        UpdaterRun blocked(sandbox, L" " + sandbox.MainProgram());
+        HWND box = blocked.WaitForMessageBox();
+        ASSERT_NE(box, nullptr);
+        EXPECT_THAT(MessageBoxText(box), ::testing::HasSubstr(L"Run-time error '32'"));
+        DismissMessageBox(box);
+        EXPECT_TRUE(blocked.WaitForExit().has_value());
+        EXPECT_THAT(sandbox.Starts(), IsEmpty());
+        EXPECT_TRUE(IsFile(sandbox.app + L"\\TessaloomUpdate.journal"));
+    }
+    CloseHandle(held);
+    UpdaterRun again(sandbox, L" " + sandbox.MainProgram());
+    EXPECT_EQ(again.WaitForExit(), 0U);
+    EXPECT_FALSE(again.ShowedAWindow());
+    EXPECT_EQ(sandbox.Starts(1).size(), 1U);
+    EXPECT_EQ(Installed(sandbox), update.after);
 }
 
 }  // namespace

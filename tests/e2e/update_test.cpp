@@ -199,20 +199,26 @@ TEST(Update, AListOf32767NamesWorks) {
     EXPECT_EQ(run.WaitForExit(), 0U);
 }
 
-TEST(Registry, TheOpenCommandIsWrittenOnlyIntoAnExistingKey) {
+// The key is made, and the value read, in the registry's 64-bit view, as the
+// 64-bit main program and its installer see it: the 32-bit updater runs under
+// WOW64 there, and what it writes must not land in a 32-bit view of its own.
+// (Document keys below HKEY_CLASSES_ROOT are shared by both views on
+// Windows 7 and later; CLSID, say, is not.)
+TEST(Registry, TheOpenCommandIsWrittenOnlyIntoAnExistingKeyThatA64BitProgramReads) {
     Sandbox sandbox;
     const std::wstring key = sandbox.app + L"\\TessaloomUpdate.Document\\shell\\open\\command";
     {
         UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
         EXPECT_EQ(run.WaitForExit(), 0U);
         HKEY opened = nullptr;
-        EXPECT_NE(RegOpenKeyExW(HKEY_CLASSES_ROOT, (sandbox.app).c_str(), 0, KEY_READ, &opened), ERROR_SUCCESS)
+        EXPECT_NE(RegOpenKeyExW(HKEY_CLASSES_ROOT, (sandbox.app).c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened),
+                  ERROR_SUCCESS)
             << "no key is created";
     }
     HKEY created = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                              &created, nullptr),
+              ERROR_SUCCESS);
     const wchar_t kept[] = L"kept";
     RegSetValueExW(created, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kept), sizeof kept);
     {
@@ -231,8 +237,14 @@ TEST(Registry, TheOpenCommandIsWrittenOnlyIntoAnExistingKey) {
     RegQueryValueExW(created, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     EXPECT_EQ(std::wstring(value), L"kept");
     RegCloseKey(created);
-    // Remove the key tree again, from its first component.
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, sandbox.app.substr(0, sandbox.app.find(L'\\')).c_str());
+    // Remove the key tree again, from its first component, in the view it was made in.
+    const std::wstring first = sandbox.app.substr(0, sandbox.app.find(L'\\'));
+    HKEY top = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, first.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &top) == ERROR_SUCCESS) {
+        RegDeleteTreeW(top, nullptr);
+        RegCloseKey(top);
+        RegDeleteKeyExW(HKEY_CLASSES_ROOT, first.c_str(), KEY_WOW64_64KEY, 0);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/elevated_command.h"
 #include "core/text.h"
@@ -59,6 +62,22 @@ TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothin
         }
         EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1) << "started unelevated";
     }
+    // Declined, then accepted: the second attempt's log is its own.
+    FakeMachine twice;
+    twice.List("path\r\none.dll\r\n");
+    twice.NewFile(L"one.dll", "new");
+    twice.elevation.writable = false;
+    twice.elevation.declined = true;
+    twice.form.Load();
+    twice.form.Command1_Click();
+    twice.elevation.declined = false;
+    twice.form.Command1_Click();
+    const std::string& log =
+        twice.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content;
+    EXPECT_THAT(log, Not(HasSubstr("declined")));
+    EXPECT_THAT(twice.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log.1").content,
+                HasSubstr("declined"));
+
     FakeMachine none;
     none.elevation.writable = false;
     none.form.Load();
@@ -180,6 +199,165 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
     EXPECT_FALSE(
         DecodePlan("staged\0"
                    "1"));
+}
+
+// The elevated instance's end of the pipe, scripted: these reports (fields
+// separated by '|' here, by NUL on the pipe), then a successful result.
+class ScriptedInstance final : public Channel {
+public:
+    explicit ScriptedInstance(std::vector<std::string> reports) : reports_(std::move(reports)) {
+        reports_.emplace_back("result|0|");
+        for (std::string& report : reports_) {
+            std::ranges::replace(report, '|', '\0');
+        }
+    }
+    void Send(std::string_view) override {}
+    std::uint64_t HandOver(std::unique_ptr<SourceFile>) override { return 0; }
+    std::unique_ptr<SourceFile> TakeOver(std::uint64_t) override { return nullptr; }
+    std::optional<std::string> Receive() override {
+        if (next_ == reports_.size()) {
+            return std::nullopt;
+        }
+        return reports_[next_++];
+    }
+
+private:
+    std::vector<std::string> reports_;
+    std::size_t next_ = 0;
+};
+
+struct RecordingEvents final : UpdateEvents {
+    Journal journal;
+    std::vector<std::wstring> seen;
+    void Did(Step step, const std::wstring& name) override {
+        seen.push_back(std::to_wstring(static_cast<int>(step)) + L" " + name);
+    }
+    void Retrying(const std::wstring& path, const RuntimeError& error, int pause) override {
+        seen.push_back(L"retry " + std::to_wstring(pause) + L" " + std::to_wstring(error.Number()) + L" " + path);
+    }
+};
+
+TEST(Elevation, EveryGarbledOrOutOfRangeReportIsAnErrorNeverAPosition) {
+    const struct {
+        std::string report;
+        std::int32_t error;  // 0: taken
+        std::vector<std::wstring> told;
+    } cases[] = {
+        {"staged|1", 0, {L"staged 1"}},
+        {"did|11|b.dll", 0, {L"11 b.dll"}},
+        {"retry|50|32|busy|C:\\U\\a.dll", 0, {L"retry 50 32 C:\\U\\a.dll"}},
+        {"result|112|full", 112, {}},
+        // positions: past the last name, negative, too large for any number, not a number
+        {"staged|2", kErrInternal, {}},
+        {"staged|-1", kErrInternal, {}},
+        {"staged|18446744073709551616", kErrInternal, {}},
+        {"staged|1x", kErrInternal, {}},
+        {"staged| 1", kErrInternal, {}},
+        {"staged|", kErrInternal, {}},
+        // steps out of range
+        {"did|12|b.dll", kErrInternal, {}},
+        {"did|-1|b.dll", kErrInternal, {}},
+        {"did|one|b.dll", kErrInternal, {}},
+        // numbers out of range
+        {"retry|-50|32|busy|a", kErrInternal, {}},
+        {"retry|50|4294967328|busy|a", kErrInternal, {}},
+        {"result|4294967296|full", kErrInternal, {}},
+        {"result|zero|", kErrInternal, {}},
+        // fields missing or left over
+        {"staged", kErrInternal, {}},
+        {"staged|1|1", kErrInternal, {}},
+        {"did|3", kErrInternal, {}},
+        {"retry|50|32|busy", kErrInternal, {}},
+        {"result|0", kErrInternal, {}},
+        {"result", kErrInternal, {}},
+        // kinds unknown
+        {"", kErrInternal, {}},
+        {"STAGED|1", kErrInternal, {}},
+        {"plan|C:\\U|a.dll", kErrInternal, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.report));
+        ScriptedInstance instance({c.report});
+        RecordingEvents events;
+        const std::int32_t error = ErrorNumber([&] {
+            FakeFiles files(events.journal);
+            ApplyElevated(instance, files, {L"C:\\U", {L"a.dll", L"b.dll"}, {}}, events,
+                          [&](std::size_t position) { events.seen.push_back(L"staged " + std::to_wstring(position)); });
+        });
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(events.seen, c.told);
+    }
+}
+
+// The elevated instance run on fakes with a plan; its reports back.
+std::vector<std::string> ReportsOf(FakeMachine& machine, const std::vector<std::wstring>& names) {
+    // The window's end: it opened the new files, which the instance takes over.
+    struct Parent final : Channel {
+        explicit Parent(FakeFiles& files) : files_(files) {}
+        std::optional<std::string> plan;
+        std::vector<std::string> reports;
+        std::vector<std::unique_ptr<SourceFile>> opened;
+        void Send(std::string_view report) override { reports.emplace_back(report); }
+        std::optional<std::string> Receive() override { return std::exchange(plan, std::nullopt); }
+        std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
+            opened.push_back(std::move(source));
+            return opened.size();
+        }
+        std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override {
+            return files_.Reopen(*opened.at(number - 1));
+        }
+        FakeFiles& files_;
+    } parent(machine.files);
+    std::vector<std::uint64_t> files;
+    for (const std::wstring& name : names) {
+        std::unique_ptr<SourceFile> source =
+            machine.files.OpenSource(std::wstring(FakeMachine::kUpdate) + L"\\" + name);
+        files.push_back(source ? parent.HandOver(std::move(source)) : 0);
+    }
+    parent.plan = EncodePlan({FakeMachine::kUpdate, names, files});
+    machine.files.openByPath = false;
+    EXPECT_EQ(ApplyForParent(machine.files, L"C:\\App", parent), 0);
+    machine.files.openByPath = true;
+    std::vector<std::string> staged;
+    for (const std::string& report : parent.reports) {
+        if (report.starts_with("staged")) {
+            staged.push_back(report.substr(7));
+        }
+    }
+    return staged;
+}
+
+TEST(Elevation, OnlyPositionsAppliedOrNeedingNothingAreStagedAsWithoutRights) {
+    // gone.dll vanishes as its copy begins; absent.dll was never there.
+    auto prepare = [](FakeMachine& machine) {
+        machine.List("path\r\none.dll\r\nONE.DLL\r\nsame.dll\r\ngone.dll\r\ntwo.dll\r\n");
+        for (const wchar_t* name : {L"one.dll", L"ONE.DLL", L"same.dll", L"gone.dll", L"two.dll"}) {
+            machine.NewFile(name, "new");
+        }
+        machine.AppFile(L"same.dll", "new");
+        machine.files.vanishing.insert(std::wstring(FakeMachine::kUpdate) + L"\\gone.dll");
+    };
+    FakeMachine direct;
+    prepare(direct);
+    EXPECT_THAT(ReportsOf(direct, {L"one.dll", L"absent.dll", L"ONE.DLL", L"same.dll", L"gone.dll", L"two.dll"}),
+                ElementsAre("0", "2", "3", "5"));
+    EXPECT_EQ(direct.App(L"one.dll"), "new");
+    EXPECT_EQ(direct.App(L"gone.dll"), "<absent>");
+
+    // The bar and the file label move alike with and without administrator rights.
+    for (const bool writable : {true, false}) {
+        SCOPED_TRACE(writable);
+        FakeMachine machine;
+        prepare(machine);
+        machine.elevation.writable = writable;
+        machine.form.Load();
+        machine.form.Command1_Click();
+        EXPECT_THAT(machine.view.fillWidths, ElementsAre(0.0F, 0.0F, 381.0F, 762.0F, 1143.0F, 1905.0F));
+        EXPECT_EQ(machine.view.model.At(kFileLabel).caption, L"two.dll");
+        EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(),
+                             L"message UpdateTessaloom: Tessaloom updated with success"),
+                  1);
+    }
 }
 
 }  // namespace

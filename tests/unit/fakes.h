@@ -121,6 +121,15 @@ public:
         }
         return std::make_unique<Source>(*this, path);
     }
+    // A file the window opened, handed to the elevated instance: the same
+    // file again (a new file that vanishes does so now, as on a second open),
+    // without counting as opening it by path.
+    std::unique_ptr<SourceFile> Reopen(SourceFile& handedOver) {
+        const bool allowed = std::exchange(openByPath, true);
+        std::unique_ptr<SourceFile> again = OpenSource(dynamic_cast<Source&>(handedOver).Path());
+        openByPath = allowed;
+        return again;
+    }
     std::unique_ptr<FolderLock> Lock(const std::wstring& path) override {
         if (crashed) {
             throw Crash{};
@@ -189,6 +198,7 @@ private:
     class Source final : public SourceFile {
     public:
         Source(FakeFiles& files, std::wstring path) : files_(files), path_(std::move(path)) {}
+        [[nodiscard]] const std::wstring& Path() const { return path_; }
         FileFacts Facts() override { return files_.Facts(path_); }
         bool SameContentAs(const std::wstring& other) override {
             files_.Touch(other);
@@ -394,18 +404,8 @@ private:
                 std::optional<std::string> Receive() override { return std::exchange(plan_, std::nullopt); }
                 std::uint64_t HandOver(std::unique_ptr<SourceFile>) override { throw Crash{}; }
                 std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override {
-                    // Another open file of the same file, as DuplicateHandle gives.
-                    struct Duplicate final : SourceFile {
-                        explicit Duplicate(SourceFile& file) : file_(file) {}
-                        FileFacts Facts() override { return file_.Facts(); }
-                        bool SameContentAs(const std::wstring& path) override { return file_.SameContentAs(path); }
-                        std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override {
-                            return file_.CopyTo(to, progress);
-                        }
-                        SourceFile& file_;
-                    };
                     parent_.takenOver.push_back(number);
-                    return std::make_unique<Duplicate>(*parent_.handedOver.at(number - 1));
+                    return parent_.files_.Reopen(*parent_.handedOver.at(number - 1));
                 }
                 std::optional<std::string> plan_;
                 std::deque<std::string>& reports_;

@@ -22,7 +22,11 @@ using ::testing::Not;
 using Folder = std::map<std::wstring, std::pair<std::string, bool>>;  // name: content, hidden
 
 constexpr wchar_t kApp[] = L"C:\\App";
+constexpr auto npos = std::string::npos;
 constexpr wchar_t kStart[] = L"start \"C:\\App\\Tessaloom Main.exe\"";
+constexpr wchar_t kJournal[] = L"C:\\App\\TessaloomUpdate.journal";
+// Rewriting the journal in place: only the phase, unless a file vanished.
+constexpr wchar_t kPhaseWrite[] = L"write C:\\App\\TessaloomUpdate.journal";
 
 // Three kinds of destination: new, with a current file and an earlier
 // backup, and a hidden current file; plus a name in a subfolder.
@@ -68,6 +72,8 @@ void Walk(FakeFiles& files) {
     update.Commit();
 }
 
+// A failure at any step is undone before it is reported, and stays undone
+// if the process dies while undoing it.
 TEST(Transaction, AFailureAtAnyStepLeavesEverythingAsItWasAndReportsIt) {
     for (int failAt = 1;; ++failAt) {
         FakeMachine machine;
@@ -87,6 +93,22 @@ TEST(Transaction, AFailureAtAnyStepLeavesEverythingAsItWasAndReportsIt) {
             EXPECT_EQ(AppFolder(machine.files), kAllNew) << "failing change " << failAt;
             EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1) << failAt;
         }
+        // The process dies while it undoes: the next start goes on undoing.
+        for (int dyingAt = 1; failed && dyingAt <= 3; ++dyingAt) {
+            FakeMachine dying;
+            FakeFiles& files = Prepare(dying).files;
+            files.failAt = failAt;
+            files.crashAt = failAt + dyingAt;
+            EXPECT_ANY_THROW(Walk(files));
+            // Dying before "undo" reached the journal, it died mid-commit.
+            const auto journal = files.files.find(kJournal);
+            const bool committing = journal != files.files.end() && journal->second.content.find("phase C") != npos;
+            files.crashed = false;
+            files.failAt = files.crashAt = 0;
+            RecoverInterruptedUpdate(files, kApp);
+            EXPECT_EQ(AppFolder(files), committing ? kAllNew : kAllOld)
+                << "failing change " << failAt << ", dying " << dyingAt << " later";
+        }
         if (!stepsLeft) {
             EXPECT_GT(failAt, 15);
             break;
@@ -94,56 +116,87 @@ TEST(Transaction, AFailureAtAnyStepLeavesEverythingAsItWasAndReportsIt) {
     }
 }
 
+// Each crash has one right outcome: all-old until the commit phase is on
+// disk, all-new after it, whether or not the next start dies too.
+// On a volume that keeps times to 2 s too.
 TEST(Transaction, ACrashAtAnyStepIsFinishedOrUndoneAtTheNextStartEvenIfThatCrashesToo) {
-    for (int crashAt = 1;; ++crashAt) {
-        bool walkDone = false;
-        for (int recoveryCrashAt = 0; recoveryCrashAt < 40; ++recoveryCrashAt) {
-            FakeMachine machine;
-            FakeFiles& files = Prepare(machine).files;
-            files.crashAt = crashAt;
-            try {
-                Walk(files);
-                walkDone = true;
-            } catch (const Crash&) {
-            }
-            // The next start, which may die too, then the one after it.
-            files.crashed = false;
-            files.crashAt = recoveryCrashAt == 0 ? 0 : files.changes + recoveryCrashAt;
-            try {
+    for (const std::uint64_t resolution : {1ULL, 20'000'000ULL}) {
+        for (int crashAt = 1;; ++crashAt) {
+            bool walkDone = false;
+            for (int recoveryCrashAt = 0; recoveryCrashAt < 40; ++recoveryCrashAt) {
+                FakeMachine machine;
+                FakeFiles& files = Prepare(machine).files;
+                files.timeResolution = resolution;
+                files.crashAt = crashAt;
+                try {
+                    Walk(files);
+                    walkDone = true;
+                } catch (const Crash&) {
+                }
+                const bool committed = std::count(machine.journal.begin(), machine.journal.end(), kPhaseWrite) != 0;
+                // The next start, which may die too, then the one after it.
+                files.crashed = false;
+                files.crashAt = recoveryCrashAt == 0 ? 0 : files.changes + recoveryCrashAt;
+                try {
+                    RecoverInterruptedUpdate(files, kApp);
+                } catch (const Crash&) {
+                }
+                files.crashed = false;
                 RecoverInterruptedUpdate(files, kApp);
-            } catch (const Crash&) {
+                EXPECT_EQ(AppFolder(files), committed ? kAllNew : kAllOld)
+                    << "crash at " << crashAt << ", then " << recoveryCrashAt << ", times kept to " << resolution;
+                EXPECT_TRUE(files.locks.empty());
+                if (walkDone) {
+                    break;
+                }
             }
-            files.crashed = false;
-            RecoverInterruptedUpdate(files, kApp);
-            const Folder after = AppFolder(files);
-            EXPECT_TRUE(after == kAllOld || after == kAllNew) << "crash at " << crashAt << ", then " << recoveryCrashAt;
             if (walkDone) {
-                EXPECT_EQ(after, kAllNew);
+                EXPECT_GT(crashAt, 15);
                 break;
             }
-        }
-        if (walkDone) {
-            EXPECT_GT(crashAt, 15);
-            break;
         }
     }
 }
 
+// What a lock answers (a sharing or lock violation, or access denied on a
+// file the main program is still closing) is waited out, briefly or for the
+// whole schedule; access denied on a read-only file is no lock and fails at once.
 TEST(Transaction, TransientLocksAreWaitedOutAndLastingOnesFailWithNothingChanged) {
-    FakeMachine brief;
-    Prepare(brief).files.locked[L"C:\\App\\two.dll"] = 3;
-    brief.form.Load();
-    brief.form.Command1_Click();
-    EXPECT_EQ(AppFolder(brief.files), kAllNew);
-    EXPECT_THAT(brief.files.pauses, ElementsAre(50, 100, 200));
-
-    FakeMachine lasting;
-    Prepare(lasting).files.locked[std::wstring(FakeMachine::kUpdate) + L"\\three.dll"] = -1;
-    lasting.form.Load();
-    lasting.form.Command1_Click();
-    EXPECT_EQ(AppFolder(lasting.files), kAllOld);
-    EXPECT_THAT(lasting.files.pauses, ElementsAre(50, 100, 200, 400, 800, 1000, 1000, 1000));
-    EXPECT_THAT(lasting.journal.back(), HasSubstr(L"Run-time error '32'"));
+    struct Case {
+        const wchar_t* path;
+        std::int32_t number;
+        int times;  // -1: for good
+        bool readOnly;
+        std::vector<int> pauses;
+    };
+    const std::wstring two = L"C:\\App\\two.dll";
+    const std::wstring three = std::wstring(FakeMachine::kUpdate) + L"\\three.dll";
+    const std::vector<int> all(std::begin(kRetryPauses), std::end(kRetryPauses));
+    const std::vector<Case> cases = {
+        {two.c_str(), kErrSharingViolation, 3, false, {50, 100, 200}},
+        {two.c_str(), kErrLockViolation, 3, false, {50, 100, 200}},
+        {two.c_str(), kErrAccessDenied, 3, false, {50, 100, 200}},
+        {three.c_str(), kErrSharingViolation, -1, false, all},
+        {three.c_str(), kErrLockViolation, -1, false, all},
+        {two.c_str(), kErrAccessDenied, -1, false, all},
+        {two.c_str(), kErrAccessDenied, 1, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.number << " x" << c.times << (c.readOnly ? " read-only" : ""));
+        FakeMachine machine;
+        Prepare(machine).files.locked[c.path] = c.times;
+        machine.files.lockNumber = c.number;
+        machine.files.files[two].readOnly = c.readOnly;
+        machine.form.Load();
+        machine.form.Command1_Click();
+        EXPECT_EQ(machine.files.pauses, c.pauses);
+        if (c.times > 0 && !c.readOnly) {
+            EXPECT_EQ(AppFolder(machine.files), kAllNew);
+        } else {
+            EXPECT_EQ(AppFolder(machine.files), kAllOld);
+            EXPECT_THAT(machine.journal.back(), HasSubstr(L"Run-time error '" + std::to_wstring(c.number) + L"'"));
+        }
+    }
 }
 
 TEST(Transaction, TheGenuinePreviousVersionSurvivesUpdatingAgainAndNamesListedTwice) {
@@ -208,6 +261,356 @@ TEST(Transaction, WithoutARealDocumentsFolderAPlantedListIsNeverRead) {
         machine.form.Load();
         EXPECT_THAT(machine.journal, ElementsAre(kStart)) << documents;
         EXPECT_FALSE(machine.view.model.Shown());
+    }
+}
+
+// Setups real installs have: each applies, or fails with nothing changed.
+TEST(Transaction, RealInstallsApplyAsTheyStand) {
+    const std::wstring source = std::wstring(FakeMachine::kUpdate) + L"\\a.dll";
+    struct Case {
+        const char* what;
+        std::function<void(FakeMachine&)> arrange;
+        Folder after;
+        std::int32_t error = 0;
+    };
+    const Folder applied = {{L"a.dll", {"new a", false}}, {L"OLDa.dll", {"old a", false}}};
+    const std::vector<Case> cases = {
+        {"orphan backup",
+         [](FakeMachine& m) { m.AppFile(L"OLDa.dll", "older a"); },
+         {{L"a.dll", {"new a", false}}, {L"OLDa.dll", {"older a", false}}}},
+        {"read-only current and backup",
+         [](FakeMachine& m) {
+             m.AppFile(L"a.dll", "old a");
+             m.AppFile(L"OLDa.dll", "older a");
+             m.files.files[L"C:\\App\\a.dll"].readOnly = true;
+             m.files.files[L"C:\\App\\OLDa.dll"].readOnly = true;
+         },
+         applied},
+        {"coarse times",
+         [](FakeMachine& m) {
+             m.AppFile(L"a.dll", "old a");
+             m.files.timeResolution = 20'000'000;
+             m.files.files[std::wstring(FakeMachine::kUpdate) + L"\\a.dll"].modified += 3'333'333;
+         },
+         applied},
+        {"stray set-aside backup",
+         [](FakeMachine& m) {
+             m.AppFile(L"a.dll", "old a");
+             m.AppFile(L"OLDa.dll", "older a");
+             m.AppFile(L"OLDa.dll.tessaloom-old", "oldest a");
+         },
+         applied},
+        {"changed while copied",
+         [&](FakeMachine& m) {
+             m.AppFile(L"a.dll", "old a");
+             m.files.changing.insert(source);
+         },
+         {{L"a.dll", {"old a", false}}},
+         kErrPathFileAccess},
+        {"new subfolder, then a failure",
+         [&](FakeMachine& m) {
+             m.List("path\r\nnewsub\\b.dll\r\na.dll\r\n");
+             m.NewFile(L"newsub\\b.dll", "new b");
+             m.files.changing.insert(source);
+         },
+         {},
+         kErrPathFileAccess},
+        {"working names too long",
+         [](FakeMachine& m) {
+             const std::wstring name(236, L'x');
+             m.List("path\r\n" + std::string(236, 'x') + "\r\na.dll\r\n");
+             m.NewFile(name, "new x");
+         },
+         {},
+         kErrNameTooLong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine machine;
+        machine.List("path\r\na.dll\r\n");
+        machine.NewFile(L"a.dll", "new a");
+        c.arrange(machine);
+        machine.form.Load();
+        const std::size_t before = machine.journal.size();
+        machine.form.Command1_Click();
+        EXPECT_EQ(AppFolder(machine.files), c.after);
+        for (const auto& [path, file] : machine.files.files) {
+            EXPECT_FALSE(path.starts_with(L"C:\\App\\") && file.readOnly) << "an ordinary file: " << path;
+        }
+        EXPECT_FALSE(machine.files.Facts(L"C:\\App\\newsub").folder);
+        EXPECT_FALSE(machine.process.claimedAtStart);
+        if (c.error != 0) {
+            EXPECT_THAT(machine.journal.back(), HasSubstr(L"Run-time error '" + std::to_wstring(c.error) + L"'"));
+            if (c.error == kErrNameTooLong) {
+                EXPECT_THAT(WithoutLog(Journal(machine.journal.begin() + static_cast<std::ptrdiff_t>(before),
+                                               machine.journal.end())),
+                            ElementsAre(machine.journal.back()))
+                    << "refused before anything was written";
+            }
+        } else {
+            // The log is written before the main program starts.
+            EXPECT_THAT(Journal(machine.journal.end() - 2, machine.journal.end()),
+                        ElementsAre(HasSubstr(L"TessaloomUpdate.log"), kStart));
+        }
+    }
+}
+
+// Crashes a walk of Prepare's names just as its `rename`-th rename after the
+// commit phase reached the disk was to happen.
+void CrashCommitting(FakeMachine& machine, int rename) {
+    Journal changes;
+    FakeFiles clean(changes);
+    clean.files = machine.files.files;
+    clean.vanishing = machine.files.vanishing;
+    Walk(clean);
+    const auto phase = std::find(changes.rbegin(), changes.rend(), kPhaseWrite).base() - 1;
+    machine.files.crashAt = static_cast<int>(phase - changes.begin()) + 1 + rename;
+    EXPECT_THROW(Walk(machine.files), Crash);
+    machine.files.crashed = false;
+    machine.files.crashAt = 0;
+    machine.journal.clear();
+}
+
+struct Steps final : UpdateEvents {
+    std::vector<std::pair<Step, std::wstring>> steps;
+    void Did(Step step, const std::wstring& name) override { steps.emplace_back(step, name); }
+    void Retrying(const std::wstring&, const RuntimeError&, int) override {}
+    [[nodiscard]] std::vector<std::wstring> Named(Step step) const {
+        std::vector<std::wstring> names;
+        for (const auto& [done, name] : steps) {
+            if (done == step) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+};
+
+// A folder changed since the crash: the entry that can no longer be
+// finished safely is left as it now stands, the rest is finished, and the
+// next walk applies everything.
+TEST(Recovery, AFolderChangedSinceTheCrashIsAbandonedNeverOverwritten) {
+    struct Case {
+        const char* what;
+        int crashAtRename;
+        std::function<void(FakeFiles&)> change;
+        const wchar_t* abandoned;
+        Folder after;  // what differs from all-new
+    };
+    const std::vector<Case> cases = {
+        {"a current file where none was",
+         1,
+         [](FakeFiles& f) { f.files[L"C:\\App\\one.dll"] = {.content = "someone's one", .modified = 1}; },
+         L"one.dll",
+         {{L"one.dll", {"someone's one", false}}}},
+        {"a current file reinstalled",
+         1,
+         [](FakeFiles& f) { f.files[L"C:\\App\\two.dll"] = {.content = "reinstalled", .modified = 1}; },
+         L"two.dll",
+         {{L"two.dll", {"reinstalled", false}}, {L"OLDtwo.dll", {"older two", false}}}},
+        {"a staged file missing",
+         1,
+         [](FakeFiles& f) { f.files.erase(L"C:\\App\\one.dll.tessaloom-new"); },
+         L"one.dll",
+         {{L"one.dll", {"<absent>", false}}}},
+        {"a backup beside the set-aside one",
+         3,
+         [](FakeFiles& f) { f.files[L"C:\\App\\OLDtwo.dll"] = {.content = "someone's backup", .modified = 1}; },
+         L"two.dll",
+         {{L"two.dll", {"old two", false}},
+          {L"OLDtwo.dll", {"someone's backup", false}},
+          {L"OLDtwo.dll.tessaloom-old", {"older two", false}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine machine;
+        FakeFiles& files = Prepare(machine).files;
+        CrashCommitting(machine, c.crashAtRename);
+        c.change(files);
+        Steps steps;
+        RecoverInterruptedUpdate(files, kApp, &steps);
+        Folder expected = kAllNew;
+        for (const auto& [name, file] : c.after) {
+            if (file.first == "<absent>") {
+                expected.erase(name);
+            } else {
+                expected[name] = file;
+            }
+        }
+        EXPECT_EQ(AppFolder(files), expected);
+        EXPECT_THAT(steps.Named(UpdateEvents::Step::Abandoned), ElementsAre(c.abandoned));
+        EXPECT_FALSE(files.Facts(kJournal).exists);
+
+        Walk(files);  // never an error on every later walk
+        for (const wchar_t* name : {L"one.dll", L"two.dll", L"three.dll", L"sub\\four.dll"}) {
+            EXPECT_EQ(AppFolder(files).at(name).first, kAllNew.at(name).first) << name;
+        }
+    }
+}
+
+// A new file that vanished before it was staged is marked in the journal:
+// recovery neither looks for it nor calls its entry abandoned.
+TEST(Recovery, ANewFileThatVanishedIsNotLookedForAfterACrash) {
+    FakeMachine machine;
+    Prepare(machine).files.vanishing.insert(std::wstring(FakeMachine::kUpdate) + L"\\one.dll");
+    CrashCommitting(machine, 1);
+    Steps steps;
+    RecoverInterruptedUpdate(machine.files, kApp, &steps);
+    Folder expected = kAllNew;
+    expected.erase(L"one.dll");
+    EXPECT_EQ(AppFolder(machine.files), expected);
+    EXPECT_THAT(steps.Named(UpdateEvents::Step::Abandoned), ElementsAre());
+}
+
+// A walk finishes an interrupted update before it plans its own.
+TEST(Recovery, PlanFinishesAnInterruptedUpdateFirst) {
+    FakeMachine machine;
+    FakeFiles& files = Prepare(machine).files;
+    CrashCommitting(machine, 2);
+    Steps steps;
+    UpdateTransaction update(files, kApp, FakeMachine::kUpdate, &steps);
+    update.Plan({L"one.dll", L"two.dll"});
+    EXPECT_THAT(steps.Named(UpdateEvents::Step::RecoveryFinished), ElementsAre(kJournal));
+    EXPECT_THAT(steps.Named(UpdateEvents::Step::Identical), ElementsAre(L"one.dll", L"two.dll"));
+    EXPECT_EQ(AppFolder(files), kAllNew);
+}
+
+// A journal is trusted no further than it can be checked; one of the
+// updater before this one still recovers (and keeps an orphan backup).
+TEST(Recovery, ADamagedJournalIsKeptReportedAndNeverActedOn) {
+    const std::string entry = "-- 5 1 0 0 0 0 one.dll\r\n";
+    const std::vector<std::string> damaged = {
+        "TessaloomUpdate journal 2\r\nphase C\r\n" + entry.substr(0, 12),
+        "TessaloomUpdate journal 2\r\nphase C\r\n" + entry,
+        "TessaloomUpdate journal 2\r\nphase Q\r\n" + entry + "end\r\n",
+        "TessaloomUpdate journal 2\r\nphase C\r\n-- 5 1 0 0 0 0 ..\\x.dll\r\nend\r\n",
+        "TessaloomUpdate journal 2\r\nphase C\r\n-- 5 1 0 0 0 0 C:\\x.dll\r\nend\r\n",
+        "TessaloomUpdate journal 2\r\nphase C\r\n-- 5 1 0 0 x 0 one.dll\r\nend\r\n",
+        "TessaloomUpdate journal 2\r\nphase C\r\n" + entry + "end\r\nmore",
+        "TessaloomUpdate journal 9\r\nphase C\r\n" + entry + "end\r\n",
+        "",
+    };
+    for (const std::string& text : damaged) {
+        SCOPED_TRACE(text);
+        FakeMachine machine;
+        machine.files.files[kJournal] = {text};
+        machine.AppFile(L"one.dll.tessaloom-new", "new 1");
+        machine.AppFile(L"one.dll", "old");
+        const auto before = machine.files.files;
+        Steps steps;
+        EXPECT_EQ(ErrorNumber([&] { RecoverInterruptedUpdate(machine.files, kApp, &steps); }), kErrBadFileFormat);
+        EXPECT_EQ(machine.files.files.size(), before.size());
+        EXPECT_EQ(machine.files.files[kJournal].content, text);
+        EXPECT_EQ(machine.App(L"one.dll"), "old");
+        EXPECT_THAT(steps.Named(UpdateEvents::Step::JournalDamaged), ElementsAre(kJournal));
+        EXPECT_EQ(FindInterruptedUpdate(machine.files, kApp), Interrupted::Damaged);
+    }
+    FakeMachine older;
+    older.files.files[kJournal] = {"TessaloomUpdate journal 1\r\nphase C\r\n-B 5 7 one.dll\r\nend\r\n"};
+    older.AppFile(L"one.dll.tessaloom-new", "new 1");
+    older.files.files[L"C:\\App\\one.dll.tessaloom-new"].modified = 7;
+    older.AppFile(L"OLDone.dll", "the only previous version");
+    EXPECT_EQ(FindInterruptedUpdate(older.files, kApp), Interrupted::Committing);
+    RecoverInterruptedUpdate(older.files, kApp);
+    EXPECT_EQ(AppFolder(older.files),
+              (Folder{{L"one.dll", {"new 1", false}}, {L"OLDone.dll", {"the only previous version", false}}}));
+}
+
+// One transaction at a time, whoever runs it: while one commits, neither a
+// second walk nor another instance's recovery touches its journal.
+TEST(Transaction, OneAtATimeWhoeverRunsIt) {
+    FakeMachine machine;
+    FakeFiles& files = Prepare(machine).files;
+    UpdateTransaction first(files, kApp, FakeMachine::kUpdate);
+    first.Plan({L"one.dll", L"two.dll", L"three.dll", L"sub\\four.dll"});
+    for (std::size_t i = 0; i < 4; ++i) {
+        first.Stage(i, [] {});
+    }
+    const auto live = files.files;
+    EXPECT_EQ(ErrorNumber([&] { RecoverInterruptedUpdate(files, kApp); }), kErrSharingViolation);
+    EXPECT_EQ(ErrorNumber([&] {
+                  UpdateTransaction second(files, kApp, FakeMachine::kUpdate);
+                  second.Plan({L"one.dll"});
+              }),
+              kErrSharingViolation);
+    EXPECT_EQ(files.files.size(), live.size());
+    EXPECT_EQ(files.pauses.size(), 2 * std::size(kRetryPauses));
+    first.Commit();
+    EXPECT_EQ(AppFolder(files), kAllNew);
+    EXPECT_TRUE(files.locks.empty());
+}
+
+// At start, before anything else: an interrupted commit is finished, with
+// administrator rights where needed, or the main program is not started over
+// it; staged files alone never keep it from starting.
+TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedInstall) {
+    enum Outcome { kStarted, kErrorBox, kSteppedAside };
+    struct Case {
+        const char* what;
+        bool committing;
+        std::function<void(FakeMachine&)> arrange;
+        Outcome outcome;
+        int asks;
+    };
+    const std::vector<Case> cases = {
+        {"no list", true, [](FakeMachine& m) { m.files.files.erase(FakeMachine::kList); }, kStarted, 0},
+        {"locked for good", true, [](FakeMachine& m) { m.files.locked[L"C:\\App\\two.dll"] = -1; }, kErrorBox, 0},
+        {"not writable", true,
+         [](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.elevation.writable = false;
+         },
+         kStarted, 1},
+        {"not writable, declined", true,
+         [](FakeMachine& m) {
+             m.elevation.writable = false;
+             m.elevation.declined = true;
+         },
+         kErrorBox, 1},
+        {"staged only, locked for good", false,
+         [](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.files.locked[L"C:\\App\\one.dll.tessaloom-new"] = -1;
+         },
+         kStarted, 0},
+        {"staged only, not writable", false,
+         [](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.elevation.writable = false;
+         },
+         kStarted, 0},
+        {"another updater of this session at work", true, [](FakeMachine& m) { m.process.otherUpdaterRunning = true; },
+         kSteppedAside, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine machine;
+        Prepare(machine);
+        if (c.committing) {
+            CrashCommitting(machine, 1);
+        } else {
+            machine.files.crashAt = 5;  // staging three.dll
+            EXPECT_THROW(Walk(machine.files), Crash);
+            machine.files.crashed = false;
+            machine.files.crashAt = 0;
+            machine.journal.clear();
+        }
+        c.arrange(machine);
+        machine.form.Load();
+        const Journal& journal = machine.journal;
+        const auto start = std::find(journal.begin(), journal.end(), kStart);
+        EXPECT_EQ(start != journal.end(), c.outcome == kStarted);
+        EXPECT_EQ(std::count(journal.begin(), journal.end(), L"ask for administrator rights"), c.asks);
+        if (c.outcome == kStarted && c.committing) {
+            EXPECT_EQ(AppFolder(machine.files), kAllNew);
+            EXPECT_LT(std::find(journal.begin(), journal.end(), L"remove " + std::wstring(kJournal)), start);
+        }
+        if (c.outcome != kStarted) {
+            EXPECT_THAT(journal.back(), c.outcome == kErrorBox ? HasSubstr(L"error Setup: Run-time error")
+                                                               : HasSubstr(L"activate the other updater"));
+            EXPECT_TRUE(machine.files.Facts(kJournal).exists);
+            EXPECT_FALSE(machine.form.Running());
+        }
     }
 }
 

@@ -202,14 +202,16 @@ TEST(ParseUpdateList, Utf16ListsReadLikeTheirAnsiTwins) {
 
 TEST(ParseUpdateList, MalformedUtf16BecomesReplacementCharacters) {
     // A high surrogate cut off by a comma, a lone low one, a reversed pair, a
-    // proper pair (U+1F600, as in UTF-8), and a last byte with no partner.
+    // proper pair (U+1F600, as in UTF-8), lone high ones in the middle of
+    // names (before a letter, a line end, a pair), and a last byte with no partner.
     const std::wstring pair = Parse("\xEF\xBB\xBF\xF0\x9F\x98\x80").networkPath;
     const std::u16string_view units =
         u"net,a\xD800,\xDC00"
-        u"b,\xDC00\xD800,\xD83D\xDE00,z";
+        u"b,\xDC00\xD800,\xD83D\xDE00,x\xDBFFy.dll\r\nsub\xD800\r\n\xD800\xD83D\xDE00q,z";
     for (const bool bigEndian : {false, true}) {
         EXPECT_THAT(Fields(ParseUpdateList(Utf16(units, bigEndian) + "\x01", Latin1)),
-                    ElementsAre(L"net", L"a\uFFFD", L"\uFFFDb", L"\uFFFD\uFFFD", pair, L"z\uFFFD"));
+                    ElementsAre(L"net", L"a\uFFFD", L"\uFFFDb", L"\uFFFD\uFFFD", pair, L"x\uFFFDy.dll", L"sub\uFFFD",
+                                L"\uFFFD" + pair + L"q", L"z\uFFFD"));
     }
 }
 

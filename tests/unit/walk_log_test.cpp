@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "core/text.h"
 #include "fakes.h"
@@ -13,6 +15,7 @@ namespace tessaloom::test {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -109,6 +112,45 @@ TEST(WalkLog, IsNeverWrittenWithoutAWalkNorStopsOneWhenItCannotBeWritten) {
     full.form.Command1_Click();
     EXPECT_EQ(full.App(L"two.dll"), "new");
     EXPECT_EQ(full.journal.back(), L"start \"C:\\App\\Tessaloom Main.exe\"");
+}
+
+TEST(WalkLog, EachEventIsOneLineNamingTheFilesItTouched) {
+    using Step = UpdateEvents::Step;
+    const RuntimeError split(5, L"Access is denied.\r\nSee the\nadministrator\r");
+    const struct {
+        std::function<void(WalkLog&)> event;
+        std::wstring line;
+    } cases[] = {
+        {[](WalkLog& log) { log.Did(Step::BackedUp, L"sub\\x.dll"); }, L"sub\\x.dll: backed up as sub\\OLDx.dll"},
+        {[](WalkLog& log) { log.Did(Step::BackedUp, L"a\\b\\x.dll"); }, L"a\\b\\x.dll: backed up as a\\b\\OLDx.dll"},
+        {[&](WalkLog& log) { log.Failed(split); },
+         L"Update failed: error 5: Access is denied.  See the administrator "},
+        {[&](WalkLog& log) { log.Retrying(L"C:\\U\\x.dll", split, 100); },
+         L"Retry in 100 ms: C:\\U\\x.dll: error 5: Access is denied.  See the administrator "},
+        {[](WalkLog& log) { log.Did(Step::Staged, L"a\r\nb.dll"); }, L"a  b.dll: staged"},
+        {[](WalkLog& log) { log.Note(L"Started \"C:\\App\\x.exe\"\n"); }, L"Started \"C:\\App\\x.exe\" "},
+    };
+    for (const auto& c : cases) {
+        WalkLog log;
+        c.event(log);
+        EXPECT_EQ(log.Text(), "\xEF\xBB\xBF" + EncodeUtf8(c.line) + "\r\n");
+    }
+}
+
+TEST(WalkLog, ThreeWalksInARowLeaveThisLogAndThePreviousOneOnly) {
+    Journal journal;
+    FakeFiles files(journal);
+    for (const wchar_t* walk : {L"first walk", L"second walk", L"third walk"}) {
+        WalkLog log;
+        log.Note(walk);
+        log.Write(files, FakeMachine::kUpdate);
+    }
+    std::vector<std::pair<std::wstring, std::string>> left;
+    for (const auto& [path, file] : files.files) {
+        left.emplace_back(path, file.content);
+    }
+    EXPECT_THAT(left, ElementsAre(std::pair(kLog, std::string("\xEF\xBB\xBFthird walk\r\n")),
+                                  std::pair(kLog + L".1", std::string("\xEF\xBB\xBFsecond walk\r\n"))));
 }
 
 }  // namespace

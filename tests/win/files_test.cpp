@@ -137,6 +137,23 @@ TEST(Transaction, ContentThatCannotReachTheDiskNeverReplacesTheDestination) {
     DeleteFileW((updates + L"\\a.dll").c_str());
 }
 
+// A new file whose folder went after planning is skipped as vanished, not
+// reported as a missing path, and leaves no folder behind.
+TEST_F(FilesTest, ANewFileWhoseFolderVanishedIsSkipped) {
+    Win32Files files;
+    const std::wstring app = At(L"app");
+    const std::wstring updates = At(L"updates");
+    files.CreateFolders(app);
+    files.CreateFolders(updates + L"\\sub");
+    test::WriteBytes(updates + L"\\sub\\a.dll", "new");
+    UpdateTransaction update(files, app, updates);
+    update.Plan({L"sub\\a.dll"});
+    test::RemoveTree(updates + L"\\sub");
+    EXPECT_FALSE(update.Stage(0, [] {}));
+    update.Commit();
+    EXPECT_THAT(test::FolderEntries(app), ElementsAre());
+}
+
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
     Win32Files files;
     EXPECT_THAT(files.CreateFolders(At(L"a\\b\\c")), ElementsAre(At(L"a"), At(L"a\\b"), At(L"a\\b\\c")));
@@ -289,6 +306,38 @@ TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     EXPECT_TRUE(form.LoadFilesUpdates(L"list.txt", names, network));  // relative to the application folder
     EXPECT_EQ(network, L"\\\\server\\share");
     EXPECT_THAT(names, ElementsAre(L"a.dll", L"b, c.dll"));
+}
+
+// Administrator rights help only where creating a file is denied; a folder
+// that is missing or cannot be reached is the walk's to report, as it is.
+TEST_F(FilesTest, CanWriteSaysNoOnlyWhereCreatingAFileIsDenied) {
+    Win32Elevation elevation;
+    test::WriteBytes(At(L"file.txt"), "x");
+    wchar_t noDrive = 0;
+    for (wchar_t drive = L'Y'; drive > L'D' && noDrive == 0; --drive) {
+        noDrive = (GetLogicalDrives() & (1U << (drive - L'A'))) == 0 ? drive : 0;
+    }
+    ASSERT_NE(noDrive, 0);
+    const DWORD sys = GetFileAttributesW(L"Z:\\sys");
+    const bool sysfs = sys != INVALID_FILE_ATTRIBUTES && (sys & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const struct {
+        std::wstring folder;
+        bool writable;
+    } cases[] = {
+        {dir_, true},
+        {At(L"missing"), true},
+        {At(L"missing\\deeper"), true},
+        {At(L"file.txt"), true},
+        {At(L"file.txt\\sub"), true},
+        {At(L"a|b"), true},
+        {std::wstring(1, noDrive) + L":\\App", true},
+        // sysfs refuses to create files, even for root.
+        {L"Z:\\sys", !sysfs},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(elevation.CanWrite(c.folder), c.writable) << std::string(c.folder.begin(), c.folder.end());
+    }
+    EXPECT_THAT(Entries(), ElementsAre(L"file.txt")) << "a probe was left behind";
 }
 
 }  // namespace

@@ -136,15 +136,16 @@ void SaveBmp(const Pixels& pixels, const std::wstring& name) {
     WriteFile(out.Get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
 }
 
+// A callback of the system's own calling convention (stdcall on 32-bit
+// Windows), which a lambda cannot be given.
+BOOL CALLBACK AddChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(parent, AddChild, reinterpret_cast<LPARAM>(&children));
     return children;
 }
 
@@ -214,7 +215,8 @@ protected:
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        MSG up{GetFocus(), WM_KEYUP, key, 0xC0000001, GetTickCount(), {}};
+        // Bits 30 and 31 set: the key was down and is being released.
+        MSG up{GetFocus(), WM_KEYUP, key, static_cast<LPARAM>(0xC0000001U), GetTickCount(), {}};
         if (!window->PreTranslate(up)) {
             DispatchMessageW(&up);
         }
@@ -689,7 +691,8 @@ TEST_F(FormWindowTest, PicturesComeInTheVersionNearestTheDpiShownAtTheirSizeScal
     const struct {
         int dpi;
         int drawnAt;  // the DPI of the version drawn
-    } cases[] = {{96, 96}, {144, 144}, {130, 120}, {240, 192}, {96, 96}};
+    } cases[] = {{96, 96},   {144, 144}, {130, 120}, {240, 192}, {140, 144}, {110, 120}, {168, 168},
+                 {250, 192}, {107, 96},  {160, 168}, {182, 192}, {72, 96},   {96, 96}};
     for (const auto& c : cases) {
         paint.UseDpi(c.dpi);
         const ui::ScaledBitmap picture = paint.Bitmap(IDB_BANNER);
@@ -698,6 +701,66 @@ TEST_F(FormWindowTest, PicturesComeInTheVersionNearestTheDpiShownAtTheirSizeScal
         EXPECT_EQ(picture.shown.cx, ui::TwipsToPixels(banner.width, c.dpi)) << c.dpi;
         EXPECT_EQ(picture.shown.cy, ui::TwipsToPixels(banner.height, c.dpi)) << c.dpi;
         EXPECT_NE(paint.Icon(IDI_HEADER), nullptr) << c.dpi;
+    }
+}
+
+// An icon as it shows on white, drawn at a size.
+Pixels IconPixels(HICON icon, int width, int height) {
+    WindowDc screen(nullptr);
+    UniqueDc memory(CreateCompatibleDC(screen.Get()));
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.Get(), width, height));
+    HGDIOBJ old = SelectObject(memory.Get(), bitmap.Get());
+    PatBlt(memory.Get(), 0, 0, width, height, WHITENESS);
+    DrawIconEx(memory.Get(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    SelectObject(memory.Get(), old);
+    return BitmapPixels(memory.Get(), static_cast<HBITMAP>(bitmap.Get()), width, height);
+}
+
+TEST_F(FormWindowTest, TitleAndTaskSwitcherIconsAreTheVersionsDrawnNearestTheirOwnSizes) {
+    ShowAsDiscoveryLeavesIt();
+    const int picture = std::ranges::find(ui::FormLayout(), ui::kFormName, &ui::ControlRow::name)->picture;
+    // The version (16 pixels at step 0, 4 more a step) nearest each size the
+    // system asks: the big icon's 32 pixels at 96 DPI are the 200 % version.
+    const struct {
+        int dpi;
+        int smallStep;
+        int bigStep;
+    } cases[] = {{96, 0, 4}, {120, 1, 4}, {144, 2, 4}, {168, 3, 4}, {192, 4, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        RECT suggested{};
+        GetWindowRect(Form(), &suggested);
+        SendMessageW(Form(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&suggested));
+        const struct {
+            WPARAM which;
+            int width;
+            int height;
+            int step;
+        } icons[] = {
+            {ICON_SMALL, ui::SystemMetricForDpi(SM_CXSMICON, c.dpi), ui::SystemMetricForDpi(SM_CYSMICON, c.dpi),
+             c.smallStep},
+            {ICON_BIG, ui::SystemMetricForDpi(SM_CXICON, c.dpi), ui::SystemMetricForDpi(SM_CYICON, c.dpi), c.bigStep},
+        };
+        for (const auto& icon : icons) {
+            auto shown = reinterpret_cast<HICON>(SendMessageW(Form(), WM_GETICON, icon.which, 0));
+            ASSERT_NE(shown, nullptr) << icon.which;
+            ICONINFO info{};
+            ASSERT_TRUE(GetIconInfo(shown, &info));
+            UniqueGdiObject colour(info.hbmColor);
+            UniqueGdiObject mask(info.hbmMask);
+            BITMAP bitmap{};
+            GetObjectW(colour.Get(), sizeof bitmap, &bitmap);
+            EXPECT_EQ(bitmap.bmWidth, icon.width) << icon.which;
+            EXPECT_EQ(bitmap.bmHeight, icon.height) << icon.which;
+            UniqueIcon drawn(
+                static_cast<HICON>(LoadImageW(resources.Get(), MAKEINTRESOURCEW(SCALED_PICTURE(picture, icon.step)),
+                                              IMAGE_ICON, icon.width, icon.height, 0)));
+            ASSERT_TRUE(drawn);
+            const Pixels seen = IconPixels(shown, icon.width, icon.height);
+            const Pixels expected = IconPixels(drawn.Get(), icon.width, icon.height);
+            EXPECT_EQ(std::ranges::mismatch(seen.bits, expected.bits).in1 - seen.bits.begin(), std::ssize(seen.bits))
+                << "icon " << icon.which << " is not the version drawn for step " << icon.step;
+        }
     }
 }
 
