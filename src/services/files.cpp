@@ -9,6 +9,7 @@
 
 #include "core/text.h"
 #include "win32/handles.h"
+#include "win32/message_wait.h"
 #include "win32/win32_error.h"
 #include "win32/win32_text.h"
 
@@ -17,6 +18,13 @@ namespace {
 
 constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kCopyChunk = 1 << 20;
+// A copy reads and writes this much at a time: small enough that a chunk from
+// a slow source (a network drive at 1 MB/s) takes a fraction of a second, so
+// the window's thread is back between chunks well within the system's patience.
+constexpr DWORD kCopyStep = 256 << 10;
+// How often, at most, a copy reports its progress: often enough that the
+// window answers at once, seldom enough that repainting costs the copy nothing.
+constexpr ULONGLONG kProgressInterval = 50;
 constexpr LONGLONG kLargestReadableFile = 64LL << 20;
 
 // Keeps the system from asking the user to insert a disk while a path on a
@@ -131,19 +139,22 @@ UniqueFile OpenToRead(const std::wstring& path) {
 }
 
 // Copies what is left of `input` to `output`, then gives the output the
-// input's modification time.
+// input's modification time. `progress` is called between chunks, at most
+// every kProgressInterval, and after a chunk that took longer than that.
 void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
-    std::vector<char> buffer(kCopyChunk);
+    std::vector<char> buffer(kCopyStep);
+    ULONGLONG reported = GetTickCount64();
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(input, buffer.data(), kCopyChunk, &read, nullptr)) {
+        if (!ReadFile(input, buffer.data(), kCopyStep, &read, nullptr)) {
             throw LastError();
         }
         if (read == 0) {
             break;
         }
         WriteAll(output, buffer.data(), read);
-        if (progress) {
+        if (const ULONGLONG now = GetTickCount64(); progress && now - reported >= kProgressInterval) {
+            reported = now;
             progress();
         }
     }
@@ -321,7 +332,8 @@ void Win32Files::WriteAt(const std::wstring& path, std::uint64_t offset, std::st
     FlushOrThrow(file.Get());
 }
 
-void Win32Files::Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+// The window keeps answering while a lock is waited out.
+void Win32Files::Pause(int milliseconds) { WaitDispatching({}, static_cast<DWORD>(milliseconds)); }
 
 void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
