@@ -579,6 +579,9 @@ TEST_F(FormWindowTest, WhileAButtonsWorkRunsRefreshPaintsAndReadsInputThatDoesNo
     UINT closeState = 0;
     window->OnClick([&](std::wstring_view name) {
         clicks.emplace_back(name);
+        if (clicks.size() > 1) {
+            return;  // started again from within: the fault this looks for
+        }
         for (const Input& input : inputs) {
             PostMessageW(input.to, input.message, input.wParam, input.lParam);
         }
