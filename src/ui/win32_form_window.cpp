@@ -280,9 +280,6 @@ void Win32FormWindow::CreateChild(std::size_t position) {
         throw LastError();
     }
     children_[position] = child;
-    if (state.row->kind != ui::ControlKind::Panel) {
-        ui::SubclassWindow(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
-    }
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
     }
@@ -298,6 +295,11 @@ void Win32FormWindow::CreateChild(std::size_t position) {
             SendMessageW(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
         }
         SendMessageW(child, WM_SETREDRAW, TRUE, 0);
+    }
+    // Subclassed last: every message through a subclass costs, and a long
+    // list sends one per line.
+    if (state.row->kind != ui::ControlKind::Panel) {
+        ui::SubclassWindow(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
     }
 }
 
