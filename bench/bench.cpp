@@ -84,8 +84,15 @@ int Discovery() {
     }
     sandbox.WriteUpdateList(list);
     const double absent = TimeToWindow(sandbox);
+    // Straight into the update folder, which is there by now: the harness's
+    // WriteNewFile makes every folder on the way first, for each file.
     for (int i = 1; i <= kNames; ++i) {
-        sandbox.WriteNewFile(L"file" + std::to_wstring(i) + L".bin", "x");
+        const std::wstring path = sandbox.UpdateFolder() + L"\\file" + std::to_wstring(i) + L".bin";
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "x", 1, &written, nullptr);
+        CloseHandle(file);
     }
     const double present = TimeToWindow(sandbox);
     std::printf("discovery: %d listed names, start to window shown\n", kNames);
