@@ -10,7 +10,7 @@ execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump COMMAND_ERROR_
 # exports it; never add GetDpiForWindow, GetDpiForSystem, AdjustWindowRectExForDpi,
 # GetSystemMetricsForDpi, SetDefaultDllDirectories, AddDllDirectory and the like.
 set(allowed_kernel32
-  CancelIo CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
+  CancelIo CancelIoEx CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
   GetNamedPipeClientProcessId GetNamedPipeServerProcessId GetOverlappedResult GetProcessId
   QueryFullProcessImageNameW SetNamedPipeHandleState
   AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
@@ -30,8 +30,9 @@ set(allowed_kernel32
   WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte WriteFile __C_specific_handler)
 set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
-  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FindWindowW FrameRect
-  GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
+  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EnableMenuItem EndPaint FindWindowW FrameRect
+  GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent GetSystemMenu
+  MsgWaitForMultipleObjectsEx
   FindWindowW GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
   IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow

@@ -139,11 +139,12 @@ UniqueFile OpenToRead(const std::wstring& path) {
 }
 
 // Copies what is left of `input` to `output`, then gives the output the
-// input's modification time. `progress` is called between chunks, at most
-// every kProgressInterval, and after a chunk that took longer than that.
+// input's modification time. `progress` is called after the first chunk, then
+// between chunks at most every kProgressInterval (and after any chunk that
+// took longer than that).
 void CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
     std::vector<char> buffer(kCopyStep);
-    ULONGLONG reported = GetTickCount64();
+    ULONGLONG reported = 0;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(input, buffer.data(), kCopyStep, &read, nullptr)) {

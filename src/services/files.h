@@ -19,8 +19,9 @@ void BackupFile(const std::wstring& current, const std::wstring& backup);
 // When source exists, replaces destination with a copy of it in one step, by
 // way of a temporary file beside the destination. On any failure (including a
 // read-only or folder destination) it throws, removes the temporary file and
-// leaves the destination as it was. `progress` is called between chunks of
-// the copy, at most every 50 ms, so the caller can keep its window answering.
+// leaves the destination as it was. `progress` is called after the first
+// chunk of the copy, then at most every 50 ms, so the caller can keep its
+// window answering without repainting for every chunk.
 void CopyUpdateFile(const std::wstring& source, const std::wstring& destination,
                     const std::function<void()>& progress = {});
 

@@ -209,20 +209,22 @@ TEST_F(FilesTest, ACopyInterruptedHalfwayLeavesTheDestinationWhole) {
     test::WriteBytes(At(L"new.dll"), large);
     WriteWith(L"a.dll", "old", FILE_ATTRIBUTE_NORMAL);
 
+    // Progress comes after the first chunk, so an error there cuts the copy
+    // short after a part of the file.
     int calls = 0;
     EXPECT_THROW(Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"),
                                          [&calls] {
-                                             if (++calls == 2) {
-                                                 throw RuntimeError(18, L"User interrupt occurred");
-                                             }
+                                             ++calls;
+                                             throw RuntimeError(18, L"User interrupt occurred");
                                          }),
                  RuntimeError);
+    EXPECT_EQ(calls, 1);
     EXPECT_THAT(Entries(), ElementsAre(L"a.dll", L"new.dll"));
     EXPECT_EQ(Read(L"a.dll"), "old");
 
     calls = 0;
     Module1::CopyUpdateFile(At(L"new.dll"), At(L"a.dll"), [&calls] { ++calls; });
-    EXPECT_GE(calls, 3);
+    EXPECT_GE(calls, 1);
     EXPECT_TRUE(Read(L"a.dll") == large);
 }
 
