@@ -156,6 +156,9 @@ struct ApplyRound {
         }
         HWND button = FindChild(window, L"Button", L"Update");
         SyncHost();
+        // The window shows before its first paint is over: the press is timed
+        // from the moment the updater reads its messages again.
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
         const auto start = Clock::now();
         Click(button);
         HWND box = nullptr;

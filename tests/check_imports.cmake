@@ -32,7 +32,7 @@ set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
   DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EnableMenuItem EndPaint FindWindowW FrameRect
   GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent GetSystemMenu
-  MsgWaitForMultipleObjectsEx
+  GetQueueStatus MsgWaitForMultipleObjectsEx
   FindWindowW GetSysColor GetSystemMetrics GetWindowLongPtrW GetWindowTextW InflateRect IntersectRect InvalidateRect
   IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow

@@ -154,7 +154,9 @@ void Win32FormWindow::Show() {
 }
 
 void Win32FormWindow::Refresh() {
-    if (!window_) {
+    // Nothing to paint and no message waiting, as between most chunks of a
+    // copy: nothing to do, and asking the queue costs far less than a redraw.
+    if (!window_ || HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
         return;
     }
     // Sends WM_PAINT now to the window and every child that needs it.
