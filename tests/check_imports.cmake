@@ -48,7 +48,7 @@ set(known_dlls
 # export stdcall functions undecorated, so a decorated import (_Name@8) would
 # not be found when Windows loads the program and fails the check too.
 set(allowed_kernel32
-  CancelIo CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
+  CancelIo CancelIoEx CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
   GetNamedPipeClientProcessId GetNamedPipeServerProcessId GetOverlappedResult GetProcessId
   QueryFullProcessImageNameW SetNamedPipeHandleState
   GetModuleHandleA LoadLibraryA
@@ -70,8 +70,9 @@ set(allowed_kernel32
 # 32-bit user32 exports no Get/SetWindowLongPtrW: the headers make them Get/SetWindowLongW.
 set(allowed_user32
   AdjustWindowRectEx AllowSetForegroundWindow BeginPaint CharUpperBuffW CreateWindowExW DefWindowProcW DestroyIcon
-  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EndPaint FindWindowW FrameRect
-  GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent
+  DestroyWindow DispatchMessageW DrawEdge DrawFocusRect DrawIconEx DrawTextW EnableMenuItem EndPaint FindWindowW FrameRect
+  GetClassInfoExW GetClientRect GetDC GetDlgCtrlID GetFocus GetMessageW GetMonitorInfoW GetParent GetSystemMenu
+  GetQueueStatus MsgWaitForMultipleObjectsEx
   FindWindowW GetSysColor GetSystemMetrics GetWindowLongW GetWindowTextW InflateRect IntersectRect InvalidateRect
   IsChild IsDialogMessageW IsIconic IsWindow IsWindowVisible LoadCursorW LoadImageW MapWindowPoints MessageBoxW
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow

@@ -213,7 +213,8 @@ public:
     virtual void SetCaption(ControlRef control, const std::wstring& caption) = 0;
     // Makes the window visible (creating the real window when needed).
     virtual void Show() = 0;
-    // Repaints what changed; called during long work on the one UI thread.
+    // Repaints what changed and reads the window's waiting messages; called
+    // during long work on the one UI thread, whose input then does nothing.
     virtual void Refresh() = 0;
     // Destroys the window; the program ends when no window is left.
     virtual void Unload() = 0;

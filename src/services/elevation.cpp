@@ -11,6 +11,7 @@
 #include "services/files.h"
 #include "services/process.h"
 #include "win32/handles.h"
+#include "win32/message_wait.h"
 #include "win32/win32_error.h"
 
 namespace tessaloom {
@@ -30,13 +31,30 @@ std::wstring UniqueSuffix() {
 
 [[noreturn]] void Refuse(const std::wstring& why) { throw RuntimeError(kErrAccessDenied, L"Access is denied: " + why); }
 
+// Waits for overlapped I/O on the pipe while this thread's windows keep
+// answering. Should the wait itself fail, the I/O is cancelled and waited
+// for, so the system writes to no buffer that is gone.
+void AwaitCompletion(HANDLE pipe, OVERLAPPED& overlapped) {
+    try {
+        WaitDispatching({&overlapped.hEvent, 1}, INFINITE);
+    } catch (...) {
+        CancelIoEx(pipe, &overlapped);
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+        throw;
+    }
+}
+
 // The bytes moved by overlapped I/O that `started` began on `pipe`, or
 // nothing when the other end has gone; `more` when a message goes on.
 std::optional<DWORD> Complete(HANDLE pipe, OVERLAPPED& overlapped, BOOL started, bool& more) {
     DWORD moved = 0;
     DWORD error = started ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        AwaitCompletion(pipe, overlapped);
+    }
     if (started || error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) {
-        error = GetOverlappedResult(pipe, &overlapped, &moved, TRUE) ? ERROR_SUCCESS : GetLastError();
+        error = GetOverlappedResult(pipe, &overlapped, &moved, FALSE) ? ERROR_SUCCESS : GetLastError();
     }
     more = error == ERROR_MORE_DATA;
     if (error == ERROR_SUCCESS || more) {
@@ -266,9 +284,19 @@ std::unique_ptr<Channel> Win32Elevation::StartElevated(std::uintptr_t window) {
     if (!ConnectNamedPipe(pipe.Get(), &overlapped)) {
         const DWORD error = GetLastError();
         if (error == ERROR_IO_PENDING) {
-            // Until it connects, or ends without connecting.
+            // Until it connects, or ends without connecting; the window
+            // keeps answering meanwhile.
             const HANDLE waits[] = {connected.Get(), child.Get()};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            std::size_t signalled = 0;
+            try {
+                signalled = WaitDispatching(waits, INFINITE);
+            } catch (...) {
+                CancelIo(pipe.Get());
+                DWORD ignored = 0;
+                GetOverlappedResult(pipe.Get(), &overlapped, &ignored, TRUE);
+                throw;
+            }
+            if (signalled != 0) {
                 CancelIo(pipe.Get());
                 DWORD ignored = 0;
                 GetOverlappedResult(pipe.Get(), &overlapped, &ignored, TRUE);

@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "win32/handles.h"
+#include "win32/message_wait.h"
 #include "win32/win32_error.h"
 #include "win32/win32_text.h"
 
@@ -15,7 +16,13 @@ namespace tessaloom {
 namespace {
 
 constexpr DWORD kNotOrdinary = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-constexpr DWORD kCopyChunk = 1 << 20;
+// A copy reads and writes this much at a time: small enough that a chunk from
+// a slow source (a network drive at 1 MB/s) takes a fraction of a second, so
+// the window's thread is back between chunks well within the system's patience.
+constexpr DWORD kCopyStep = 256 << 10;
+// How often, at most, a copy reports its progress: often enough that the
+// window answers at once, seldom enough that repainting costs the copy nothing.
+constexpr ULONGLONG kProgressInterval = 50;
 constexpr LONGLONG kLargestReadableFile = 64LL << 20;
 
 // Keeps the system from asking the user to insert a disk while a path on a
@@ -57,13 +64,16 @@ void WriteAll(HANDLE file, const char* data, DWORD size) {
 }
 
 // Copies what is left of `input` to `output`, then gives the output the
-// input's modification time.
+// input's modification time; returns the bytes copied. `progress` is called
+// after the first chunk, then between chunks at most every kProgressInterval
+// (and after any chunk that took longer than that).
 std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
-    std::vector<char> buffer(kCopyChunk);
+    std::vector<char> buffer(kCopyStep);
     std::uint64_t copied = 0;
+    ULONGLONG reported = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(input, buffer.data(), kCopyChunk, &read, nullptr)) {
+        if (!ReadFile(input, buffer.data(), kCopyStep, &read, nullptr)) {
             throw LastError();
         }
         if (read == 0) {
@@ -71,7 +81,8 @@ std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void(
         }
         WriteAll(output, buffer.data(), read);
         copied += read;
-        if (progress) {
+        if (const ULONGLONG now = GetTickCount64(); progress && now - reported >= kProgressInterval) {
+            reported = now;
             progress();
         }
     }
@@ -133,13 +144,13 @@ FileFacts Win32SourceFile::Facts() {
 bool Win32SourceFile::SameContentAs(const std::wstring& path) {
     Rewind();
     UniqueFile other = OpenToRead(path);
-    std::vector<char> left(kCopyChunk);
-    std::vector<char> right(kCopyChunk);
+    std::vector<char> left(kCopyStep);
+    std::vector<char> right(kCopyStep);
     for (;;) {
         DWORD readLeft = 0;
         DWORD readRight = 0;
-        if (!ReadFile(file_.Get(), left.data(), kCopyChunk, &readLeft, nullptr) ||
-            !ReadFile(other.Get(), right.data(), kCopyChunk, &readRight, nullptr)) {
+        if (!ReadFile(file_.Get(), left.data(), kCopyStep, &readLeft, nullptr) ||
+            !ReadFile(other.Get(), right.data(), kCopyStep, &readRight, nullptr)) {
             throw LastError();
         }
         if (readLeft != readRight || !std::equal(left.begin(), left.begin() + readLeft, right.begin())) {
@@ -290,7 +301,8 @@ void Win32Files::WriteAt(const std::wstring& path, std::uint64_t offset, std::st
     FlushOrThrow(file.Get());
 }
 
-void Win32Files::Pause(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+// The window keeps answering while a lock is waited out.
+void Win32Files::Pause(int milliseconds) { WaitDispatching({}, static_cast<DWORD>(milliseconds)); }
 
 void Win32Files::RenameFile(const std::wstring& from, const std::wstring& to) {
     if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {

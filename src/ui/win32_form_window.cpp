@@ -8,6 +8,7 @@
 
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_newer_api.h"
+#include "win32/message_wait.h"
 #include "win32/win32_error.h"
 #include "win32/window_names.h"
 
@@ -153,15 +154,17 @@ void Win32FormWindow::Show() {
 }
 
 void Win32FormWindow::Refresh() {
-    if (!window_) {
+    // Nothing to paint and no message waiting, as between most chunks of a
+    // copy: nothing to do, and asking the queue costs far less than a redraw.
+    if (!window_ || HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
         return;
     }
-    // Sends WM_PAINT now to the window and every child that needs it; queued
-    // input stays queued.
+    // Sends WM_PAINT now to the window and every child that needs it.
     RedrawWindow(window_.Get(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    // Looking at the queue tells the system the thread is alive during long work.
-    MSG message;
-    PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_NOREMOVE);
+    // Whatever else waits is read too, so the window can be moved and answers
+    // while the work goes on; a button's work is under way, so input that
+    // would start or end work does nothing (see OnCommand and WM_CLOSE).
+    DispatchWaitingMessages();
 }
 
 void Win32FormWindow::Unload() {
@@ -279,9 +282,6 @@ void Win32FormWindow::CreateChild(std::size_t position) {
         throw LastError();
     }
     children_[position] = child;
-    if (state.row->kind != ui::ControlKind::Panel) {
-        ui::SubclassWindow(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
-    }
     if (state.row->font != ui::FontStyle::None) {
         SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(paint_.Font(state.row->font)), FALSE);
     }
@@ -297,6 +297,11 @@ void Win32FormWindow::CreateChild(std::size_t position) {
             SendMessageW(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
         }
         SendMessageW(child, WM_SETREDRAW, TRUE, 0);
+    }
+    // Subclassed last: every message through a subclass costs, and a long
+    // list sends one per line.
+    if (state.row->kind != ui::ControlKind::Panel) {
+        ui::SubclassWindow(child, ChildProc, position, reinterpret_cast<DWORD_PTR>(this));
     }
 }
 
@@ -411,7 +416,11 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         OnActivate(window, LOWORD(wParam) != WA_INACTIVE);
         return 0;
     case WM_CLOSE:
-        Unload();  // no handler of the flow runs: the target is not started
+        // The close box, Alt+F4 and the system menu. While a button's work
+        // runs (an update being applied) the window stays: the work ends it.
+        if (!busy_) {
+            Unload();  // no handler of the flow runs: the target is not started
+        }
         return 0;
     case WM_DPICHANGED:
         OnDpiChanged(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
@@ -449,10 +458,23 @@ void Win32FormWindow::OnCommand(WORD id, WORD code) {
     }
     const std::size_t position = static_cast<std::size_t>(id) - kFirstChildId;
     if (code == BN_CLICKED && position < children_.size() &&
-        model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_) {
+        model_.Controls()[position].row->kind == ui::ControlKind::Button && onClick_ && !busy_) {
+        // The work reads messages as it goes: until it ends, clicks, keys
+        // and the close box do nothing, and the close box says so.
+        busy_ = true;
+        EnableClose(false);
         onClick_(model_.Controls()[position].row->name);  // may unload the window
+        EnableClose(true);
+        busy_ = false;
     }
     // Anything else, among others IDCANCEL from Escape: nothing to do.
+}
+
+void Win32FormWindow::EnableClose(bool enabled) {
+    if (window_) {
+        EnableMenuItem(GetSystemMenu(window_.Get(), FALSE), SC_CLOSE,
+                       MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    }
 }
 
 // The position of the button that has the focus, or past the end when none has.

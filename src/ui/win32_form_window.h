@@ -47,7 +47,8 @@ public:
     // Creates the window on first use, centred on the screen, and shows it
     // with the focus in the list.
     void Show() override;
-    // Paints whatever is waiting to be painted now; handles no input.
+    // Paints whatever is waiting to be painted now and dispatches the
+    // messages waiting for the window's thread.
     void Refresh() override;
     // Destroys the window, if any, and ends the message loop.
     void Unload() override;
@@ -64,6 +65,7 @@ private:
     void OnCommand(WORD id, WORD code);
     void OnActivate(HWND window, bool active);
     [[nodiscard]] std::size_t FocusedButton() const;
+    void EnableClose(bool enabled);
     void OnDpiChanged(HWND window, int dpi, const RECT& suggested);
     void Create();
     void CentreOnScreen(int dpi);
@@ -89,6 +91,7 @@ private:
     // windows belong to window_ and go with it.
     std::vector<HWND> children_;
     HWND focus_ = nullptr;  // the control to give the focus back to on activation
+    bool busy_ = false;     // a button's work is under way
     // Last, so the window goes before the fonts and pictures it uses.
     UniqueWindow window_;
 };

@@ -511,7 +511,8 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         Changed(sourcePath, L" changed after the update was planned");
     }
     if (check_) {
-        check_(*source, entry);
+        // The check may read the current file, which may be briefly locked too.
+        Retrying(files_, events_, paths.current, [&] { check_(*source, entry); });
     }
     const std::uint64_t copied =
         Retrying(files_, events_, sourcePath, [&] { return source->CopyTo(paths.staged, progress); });

@@ -3,7 +3,10 @@
 // services, told only that it may not write there; its window and boxes are
 // recorded instead of shown. "runas" under Wine starts this same program,
 // which then serves as the elevated instance. What the window showed goes to
-// "parent.log" beside it, one entry a line, UTF-8.
+// "parent.log" beside it, one entry a line, UTF-8. With
+// TESSALOOM_PARENT_WINDOW set, it shows the real window and message boxes
+// instead (the pictures from TessaloomUpdate.exe beside it) and waits for the
+// user, as the updater does.
 //
 // It also plays the intruders the pipe's checks keep out, as processes of
 // the same user running this same image:
@@ -26,10 +29,12 @@
 #include "core/text.h"
 #include "fakes.h"
 #include "services/authenticode.h"
+#include "services/dialogs.h"
 #include "services/elevation.h"
 #include "services/files.h"
 #include "services/process.h"
 #include "services/shell_folders.h"
+#include "ui/win32_form_window.h"
 #include "ui/win32_newer_api.h"
 #include "win32/handles.h"
 
@@ -132,9 +137,37 @@ private:
     bool swapped_ = false;
 };
 
+// The real window and boxes, driven by whoever tests it.
+int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation& elevation) {
+    const std::wstring updater = Join(process.ApplicationFolder(), L"TessaloomUpdate.exe");
+    const UniqueModule pictures(
+        LoadLibraryExW(updater.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+    Win32FormWindow window(instance, pictures.Get());
+    Win32Dialogs dialogs(window);
+    test::FakeRegistry registry;
+    Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+    window.OnClick([&form](std::wstring_view control) {
+        if (control == L"Command1") {
+            form.Command1_Click();
+        } else if (control == L"Command2") {
+            form.Command2_Click();
+        }
+    });
+    form.Load();
+    MSG message;
+    while (form.Running() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!window.PreTranslate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // As the updater does first thing: DLLs from System32 only.
     ui::LimitDllSearchToSystem32();
     Win32Files files;
@@ -168,11 +201,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             return CurrentError().Number();
         }
     }
+    NotWritable elevation;
+    if (GetEnvironmentVariableW(L"TESSALOOM_PARENT_WINDOW", nullptr, 0) != 0) {
+        return RunWithWindow(instance, files, process, elevation);
+    }
     test::Journal journal;
     test::FakeDialogs dialogs(journal);
     test::FakeRegistry registry;
     test::RecordingView view;
-    NotWritable elevation;
     Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi,
                         [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
     form.Load();

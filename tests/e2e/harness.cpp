@@ -203,8 +203,12 @@ LogPixels::~LogPixels() {
 
 Sandbox::Sandbox(std::wstring_view name) : Sandbox(name, std::wstring()) {}
 
-Sandbox::Sandbox(std::wstring_view name, const std::wstring& parent)
-    : root(FreshRoot(name, parent)), app(root + L"\\app"), documents(root + L"\\docs"), redirect_(documents) {
+Sandbox::Sandbox(std::wstring_view name, const std::wstring& parent, const std::wstring& documentsParent)
+    : root(FreshRoot(name, parent)),
+      app(root + L"\\app"),
+      documents((documentsParent.empty() ? root : FreshRoot(name, documentsParent)) + L"\\docs"),
+      documentsRoot_(documentsParent.empty() ? std::wstring() : documents.substr(0, documents.size() - 5)),
+      redirect_(documents) {
     MakeFolders(app);
     MakeFolders(documents);
     if (!CopyFileW(TESSALOOM_UPDATER_EXE, (app + L"\\TessaloomUpdate.exe").c_str(), FALSE) ||
@@ -213,7 +217,12 @@ Sandbox::Sandbox(std::wstring_view name, const std::wstring& parent)
     }
 }
 
-Sandbox::~Sandbox() { RemoveTree(root); }
+Sandbox::~Sandbox() {
+    RemoveTree(root);
+    if (!documentsRoot_.empty()) {
+        RemoveTree(documentsRoot_);
+    }
+}
 
 void Sandbox::WriteUpdateList(std::string_view bytes) const {
     MakeFolders(UpdateFolder());

@@ -69,8 +69,9 @@ private:
 class Sandbox {
 public:
     explicit Sandbox(std::wstring_view name = L"e2e");
-    // The same in a folder of its own choosing (a small drive, say).
-    Sandbox(std::wstring_view name, const std::wstring& parent);
+    // The same in a folder of its own choosing (a small drive, say), and its
+    // Documents folder, when `documentsParent` is given, in another one.
+    Sandbox(std::wstring_view name, const std::wstring& parent, const std::wstring& documentsParent = {});
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
@@ -92,6 +93,7 @@ public:
 
 private:
     std::vector<StartRecord> ReadStarts() const;
+    const std::wstring documentsRoot_;  // holds Documents when it is not under root
     DocumentsRedirect redirect_;
 };
 

@@ -212,6 +212,20 @@ TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
         EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);
         EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);  // again, over what an earlier run left
     }
+    {
+        // A large copy tells its progress from its first chunk on, so the window answers meanwhile.
+        std::string large(3 * 1024 * 1024 + 17, '\0');
+        for (std::size_t i = 0; i < large.size(); ++i) {
+            large[i] = static_cast<char>(i * 7 + i / 4096);
+        }
+        test::WriteBytes(At(L"large.dll"), large);
+        int calls = 0;
+        EXPECT_EQ(files.OpenSource(At(L"large.dll"))->CopyTo(At(L"large.staged"), [&calls] { ++calls; }), large.size());
+        EXPECT_GE(calls, 1);
+        EXPECT_TRUE(Read(L"large.staged") == large);
+        files.Remove(At(L"large.dll"));
+        files.Remove(At(L"large.staged"));
+    }
     files.Flush(At(L"staged"));
     EXPECT_EQ(Read(L"staged"), "new content");
     EXPECT_EQ(files.Facts(At(L"staged")).modified, fresh.modified);
