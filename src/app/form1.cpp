@@ -266,7 +266,7 @@ void Form1::CheckforUpdatesOk() {
             applied = true;
             ShowApplied(position, name);
         }
-        update.Commit();
+        update.Commit([this] { p_.view.Refresh(); });
     }
     log_.Note(applied ? L"Update complete" : L"Nothing was applied");
     if (applied) {

@@ -524,7 +524,7 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     return true;
 }
 
-void UpdateTransaction::Commit() {
+void UpdateTransaction::Commit(const std::function<void()>& progress) {
     if (!pending_) {
         return;  // nothing to apply
     }
@@ -532,6 +532,9 @@ void UpdateTransaction::Commit() {
         if (!entry.vanished) {
             const std::wstring staged = Paths(app_, entry.name).staged;
             Retrying(files_, events_, staged, [&] { files_.Flush(staged); });
+            if (progress) {
+                progress();
+            }
         }
     }
     const std::wstring journal = JournalPath(app_);

@@ -127,10 +127,11 @@ public:
     // Stages position i (from 0) of the planned names. False when there was
     // nothing to apply there: its new file is absent or vanished meanwhile.
     bool Stage(std::size_t position, const std::function<void()>& progress);
-    // Makes every staged file durable, then puts each in place by renames.
-    // On failure everything is put back as it was before the walk, and the
-    // error is thrown.
-    void Commit();
+    // Makes every staged file durable, then puts each in place by renames;
+    // `progress` is called after each file's flush, so that a slow disk does
+    // not keep the window from answering. On failure everything is put back
+    // as it was before the walk, and the error is thrown.
+    void Commit(const std::function<void()>& progress = {});
 
 private:
     void RollBack() noexcept;
