@@ -153,16 +153,24 @@ void Tell(UpdateEvents* events, Step step, const std::wstring& name) {
     }
 }
 
+// Which folder a retried operation works in. A new file's path is only
+// named: nothing more of the user's folder is looked at, since the instance
+// with administrator rights reads new files only through handles the window
+// opened.
+enum class Side { kInstalled, kNew };
+
 // Runs an operation, waiting out a transient lock on `path` with back-off.
 template <typename Operation>
-auto Retrying(Files& files, UpdateEvents* events, const std::wstring& path, Operation operation) {
+auto Retrying(Files& files, UpdateEvents* events, const std::wstring& path, Operation operation,
+              Side side = Side::kInstalled) {
     for (std::size_t attempt = 0;; ++attempt) {
         try {
             return operation();
         } catch (const RuntimeError& error) {
             const std::int32_t number = error.Number();
-            const bool transient = number == kErrSharingViolation || number == kErrLockViolation ||
-                                   (number == kErrAccessDenied && !files.Facts(path).readOnly);
+            const bool transient =
+                number == kErrSharingViolation || number == kErrLockViolation ||
+                (number == kErrAccessDenied && side == Side::kInstalled && !files.Facts(path).readOnly);
             if (!transient || attempt == std::size(kRetryPauses)) {
                 throw;
             }
@@ -429,7 +437,8 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
     std::vector<std::wstring> strays;  // earlier backups' leftovers beside a backup
     for (const std::wstring& name : names) {
         const std::wstring sourcePath = Join(updates_, name);
-        const std::unique_ptr<SourceFile> source = Retrying(files_, events_, sourcePath, [&] { return open_(name); });
+        const std::unique_ptr<SourceFile> source = Retrying(
+            files_, events_, sourcePath, [&] { return open_(name); }, Side::kNew);
         if (!source) {
             positions_.push_back(kAbsent);
             Tell(events_, Step::Absent, name);
@@ -454,7 +463,7 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
             Refuse(paths.backup);
         }
         if (current.exists && current.size == fresh.size &&
-            Retrying(files_, events_, sourcePath, [&] { return source->SameContentAs(paths.current); })) {
+            Retrying(files_, events_, paths.current, [&] { return source->SameContentAs(paths.current); })) {
             positions_.push_back(kNothingToDo);  // already this version: its backup stays the previous one
             Tell(events_, Step::Identical, name);
             continue;
@@ -492,7 +501,8 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     UpdateEntry& entry = entries_[static_cast<std::size_t>(at)];
     const Paths paths(app_, entry.name);
     const std::wstring sourcePath = Join(updates_, entry.name);
-    const std::unique_ptr<SourceFile> source = Retrying(files_, events_, sourcePath, [&] { return open_(entry.name); });
+    const std::unique_ptr<SourceFile> source = Retrying(
+        files_, events_, sourcePath, [&] { return open_(entry.name); }, Side::kNew);
     if (!source) {
         // Vanished since it was planned, or its folder did: nothing to apply here.
         files_.WriteAt(JournalPath(app_), entryLines_[static_cast<std::size_t>(at)], std::string(1, kVanished));
@@ -515,7 +525,7 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         Retrying(files_, events_, paths.current, [&] { check_(*source, entry); });
     }
     const std::uint64_t copied =
-        Retrying(files_, events_, sourcePath, [&] { return source->CopyTo(paths.staged, progress); });
+        Retrying(files_, events_, paths.staged, [&] { return source->CopyTo(paths.staged, progress); });
     const FileFacts after = source->Facts();
     if (copied != entry.size || after.size != entry.size || after.modified != entry.modified) {
         Changed(sourcePath, L" changed while it was copied");
