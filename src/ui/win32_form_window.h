@@ -47,9 +47,11 @@ public:
     // Creates the window on first use, centred on the screen, and shows it
     // with the focus in the list.
     void Show() override;
-    // Paints whatever is waiting to be painted now and dispatches the
-    // messages waiting for the window's thread.
+    // Dispatches the messages waiting for the window's thread and paints
+    // what changed, at most every kPaintInterval milliseconds: what changed
+    // meanwhile is painted by the next call, or by the next message loop.
     void Refresh() override;
+    static constexpr ULONGLONG kPaintInterval = 30;
     // Destroys the window, if any, and ends the message loop.
     void Unload() override;
 
@@ -92,6 +94,7 @@ private:
     std::vector<HWND> children_;
     HWND focus_ = nullptr;  // the control to give the focus back to on activation
     bool busy_ = false;     // a button's work is under way
+    ULONGLONG painted_ = 0; // when Refresh last painted (GetTickCount64)
     // Last, so the window goes before the fonts and pictures it uses.
     UniqueWindow window_;
 };

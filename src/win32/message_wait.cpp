@@ -10,9 +10,11 @@ namespace {
 // Dispatches every message waiting for this thread. A WM_QUIT is kept for
 // the caller to post again once it has finished waiting: posted again at
 // once, it would be read again at once.
-void DispatchAll(std::optional<WPARAM>& quit) {
+void DispatchAll(std::optional<WPARAM>& quit, Painting painting = Painting::kDo) {
+    const UINT which =
+        painting == Painting::kDo ? 0 : PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | which)) {
         if (message.message == WM_QUIT) {
             quit = message.wParam;
             continue;
@@ -69,9 +71,9 @@ std::size_t WaitDispatching(std::span<const HANDLE> handles, DWORD milliseconds)
     }
 }
 
-void DispatchWaitingMessages() {
+void DispatchWaitingMessages(Painting painting) {
     QuitKeeper keeper;
-    DispatchAll(keeper.quit);
+    DispatchAll(keeper.quit, painting);
 }
 
 }  // namespace tessaloom

@@ -18,7 +18,12 @@ namespace tessaloom {
 // again before it returns. Throws when the wait itself fails.
 std::size_t WaitDispatching(std::span<const HANDLE> handles, DWORD milliseconds);
 
-// Dispatches the messages already waiting for this thread, without waiting.
-void DispatchWaitingMessages();
+// Whether reading the queue may paint: a queue with nothing else in it
+// yields WM_PAINT while any window of the thread has something to paint.
+enum class Painting { kDo, kLeave };
+
+// Dispatches the messages already waiting for this thread, without waiting;
+// with kLeave, what is waiting to be painted stays so.
+void DispatchWaitingMessages(Painting painting = Painting::kDo);
 
 }  // namespace tessaloom

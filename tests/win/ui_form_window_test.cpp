@@ -225,8 +225,9 @@ protected:
 
     HWND Form() const { return reinterpret_cast<HWND>(window->Handle()); }
 
+    // Paints what changed (Refresh may leave it for later), then reads the screen.
     Pixels Screen() {
-        window->Refresh();
+        RedrawWindow(Form(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         return Capture(Form());
     }
 
@@ -589,7 +590,8 @@ TEST_F(FormWindowTest, WhileAButtonsWorkRunsRefreshPaintsAndReadsInputThatDoesNo
         }
         closeState = GetMenuState(GetSystemMenu(form, FALSE), SC_CLOSE, MF_BYCOMMAND);
         window->SetWidth(kFill, 1905);
-        shot = Screen();  // Refresh, then read the screen
+        window->Refresh();  // its first paint is never put off
+        shot = Capture(form);
         MSG message;
         EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) << "input left unread";
         EXPECT_TRUE(IsWindow(form));
@@ -604,6 +606,27 @@ TEST_F(FormWindowTest, WhileAButtonsWorkRunsRefreshPaintsAndReadsInputThatDoesNo
     SendMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
     Pump();
     EXPECT_FALSE(IsWindow(form));
+}
+
+// Refresh paints at most every few hundredths of a second: a change it puts
+// off is painted by the next message loop, and input is read meanwhile.
+TEST_F(FormWindowTest, WhatRefreshPutsOffTheNextMessageLoopPaints) {
+    ShowAsDiscoveryLeavesIt();
+    HWND form = Form();
+    HWND list = FindChild(form, L"ListBox");
+    window->OnClick([&](std::wstring_view name) {
+        clicks.emplace_back(name);
+        window->Refresh();  // paints now
+        window->SetWidth(kFill, 1905);
+        PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
+        window->Refresh();  // a moment later: may leave the paint for later
+        MSG message;
+        EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_INPUT | PM_QS_POSTMESSAGE))
+            << "input left unread";
+    });
+    SendMessageW(FindChild(form, L"Button", L"Update"), BM_CLICK, 0, 0);
+    Pump();
+    EXPECT_NE(Capture(form).At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight);
 }
 
 // --- Windows 7: the fallbacks of the newer DPI functions ---------------------
