@@ -15,7 +15,7 @@ mkdir -p "$ram"
 if ! mountpoint -q "$ram" && mount -t tmpfs -o size=2g tmpfs "$ram" 2>/dev/null; then
   touch "$ram/mounted"
 fi
-trap 'mountpoint -q "$ram" && umount "$ram"; scripts/wine-session.sh stop "$build"' EXIT
+trap 'scripts/wine-session.sh stop "$build"; mountpoint -q "$ram" && umount "$ram"' EXIT
 for what in "${@:-startup discovery apply}"; do
   for one in $what; do "$build/wine-run" "$build/bench/bench.exe" "$one"; done
 done
