@@ -93,14 +93,33 @@ std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void(
     return copied;
 }
 
-FileFacts FactsOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+FileFacts FactsOf(DWORD attributes, std::uint64_t size, std::uint64_t modified) {
     return {.exists = true,
-            .folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-            .hiddenOrSystem = (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
-            .readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0,
-            .size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-            .modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                        data.ftLastWriteTime.dwLowDateTime};
+            .folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+            .hiddenOrSystem = (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
+            .readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0,
+            .size = size,
+            .modified = modified};
+}
+
+FileFacts FactsOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    return FactsOf(
+        data.dwFileAttributes, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+}
+
+// Two questions about the open file, neither of which needs the volume's
+// serial number as GetFileInformationByHandle does: Wine asks its mount
+// manager, another process, for that, at a hundred times the cost.
+FileFacts FactsOf(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+        throw LastError();
+    }
+    return FactsOf(basic.FileAttributes, static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                   static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart));
 }
 
 // Held while a transaction runs: the open lock file, shared with nobody.
@@ -130,30 +149,6 @@ void Win32SourceFile::Rewind() {
         throw LastError();
     }
 }
-
-namespace {
-
-// Two questions about the open file, neither of which needs the volume's
-// serial number as GetFileInformationByHandle does: Wine asks its mount
-// manager, another process, for that, at a hundred times the cost.
-FileFacts FactsOf(HANDLE file) {
-    FILE_BASIC_INFO basic{};
-    FILE_STANDARD_INFO standard{};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
-        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
-        throw LastError();
-    }
-    const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-    const auto modified = static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    data.dwFileAttributes = basic.FileAttributes;
-    data.ftLastWriteTime = {static_cast<DWORD>(modified), static_cast<DWORD>(modified >> 32)};
-    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data.nFileSizeLow = static_cast<DWORD>(size);
-    return FactsOf(data);
-}
-
-}  // namespace
 
 FileFacts Win32SourceFile::Facts() { return FactsOf(file_.Get()); }
 

@@ -51,11 +51,12 @@ public:
     // what changed, at most every kPaintInterval milliseconds: what changed
     // meanwhile is painted by the next call, or by the next message loop.
     void Refresh() override;
-    static constexpr ULONGLONG kPaintInterval = 30;
     // Destroys the window, if any, and ends the message loop.
     void Unload() override;
 
 private:
+    static constexpr ULONGLONG kPaintInterval = 30;
+
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     static LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     static LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
@@ -92,9 +93,9 @@ private:
     // One slot per control of the model: its child window, or null. The
     // windows belong to window_ and go with it.
     std::vector<HWND> children_;
-    HWND focus_ = nullptr;  // the control to give the focus back to on activation
-    bool busy_ = false;     // a button's work is under way
-    ULONGLONG painted_ = 0; // when Refresh last painted (GetTickCount64)
+    HWND focus_ = nullptr;   // the control to give the focus back to on activation
+    bool busy_ = false;      // a button's work is under way
+    ULONGLONG painted_ = 0;  // when Refresh last painted (GetTickCount64)
     // Last, so the window goes before the fonts and pictures it uses.
     UniqueWindow window_;
 };

@@ -11,8 +11,7 @@ namespace {
 // the caller to post again once it has finished waiting: posted again at
 // once, it would be read again at once.
 void DispatchAll(std::optional<WPARAM>& quit, Painting painting = Painting::kDo) {
-    const UINT which =
-        painting == Painting::kDo ? 0 : PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+    const UINT which = painting == Painting::kDo ? 0 : PM_QS_INPUT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | which)) {
         if (message.message == WM_QUIT) {
