@@ -261,7 +261,7 @@ int Apply(const std::wstring& otherUpdater) {
     const std::wstring ram = std::wstring(TESSALOOM_BUILD_DIR) + L"\\ram-drive";
     if (!IsFile(ram + L"\\mounted")) {
         std::printf(
-            "apply on a RAM disk: skipped, no tmpfs at build/windows/ram-drive (bench/run.sh mounts one as root)\n");
+            "apply on a RAM disk: skipped, no tmpfs at ram-drive in the build tree (bench/run.sh mounts one as root)\n");
         return 0;
     }
     return ApplyIn(otherUpdater, ram, "on a RAM disk");

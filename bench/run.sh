@@ -3,10 +3,11 @@
 #   bench/run.sh [startup|discovery|apply ...]   (all three by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/windows-arch.sh
 scripts/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target bench
-build=build/windows
+cmake --preset "$TESSALOOM_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TESSALOOM_WINDOWS_PRESET" --target bench
+build=build/$TESSALOOM_WINDOWS_PRESET
 scripts/wine-session.sh start "$build"
 # A RAM disk for "apply": a tmpfs the prefix sees under Z:, where flushes cost
 # nothing. Mounting needs root; without it that half of "apply" is skipped.

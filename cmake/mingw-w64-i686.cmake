@@ -1,13 +1,6 @@
-# Cross build for 32-bit (i686) Windows with Debian's MinGW-w64: one exe that
-# runs on 32-bit Windows and, under WOW64, on 64-bit Windows. The -posix
-# variants carry std::thread and std::mutex, which GoogleTest needs.
+# Cross build for 32-bit (i686) Windows with Debian's MinGW-w64: the one exe
+# that ships, running on 32-bit Windows and, under WOW64, on 64-bit Windows.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

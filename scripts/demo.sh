@@ -5,12 +5,13 @@
 # showed as build/demo/*.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/windows-arch.sh
 
 scripts/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target TessaloomUpdate fake_target demo_driver
+cmake --preset "$TESSALOOM_WINDOWS_PRESET" >/dev/null
+cmake --build --preset "$TESSALOOM_WINDOWS_PRESET" --target TessaloomUpdate fake_target demo_driver
 
-build=build/windows
+build=build/$TESSALOOM_WINDOWS_PRESET
 demo=build/demo
 mkdir -p "$demo"
 mode=()
@@ -18,6 +19,7 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   export TESSALOOM_DISPLAY=$DISPLAY
   mode=(--interactive)
 fi
+echo "Demo: the $TESSALOOM_WINDOWS_ARCH build ($TESSALOOM_WINDOWS_WHY)"
 scripts/wine-session.sh start "$build"
 trap 'scripts/wine-session.sh stop "$build"' EXIT
 

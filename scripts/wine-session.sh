@@ -7,24 +7,26 @@ set -euo pipefail
 action=$1
 build=$(cd "$2" && pwd)
 state="$build/wine-session"
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$build/wine-env"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 case "$action" in
 start)
   mkdir -p "$state"
-  # The programs are 32-bit: they run in a 64-bit (WOW64) prefix through its
+  # A 32-bit tree's programs run in a 64-bit (WOW64) prefix through its
   # syswow64 folder. A prefix made before wine32 was installed has none and
   # starts nothing ("could not load kernel32.dll"): make it again.
-  if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  wow64="$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll"
+  if [ "$TESSALOOM_WINE_BITS" = 32 ] && [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$wow64" ]; then
     echo "wine-session: $WINEPREFIX cannot run 32-bit programs; making it again" >&2
     wineserver -k >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >"$state/wineboot.log" 2>&1
+    "$TESSALOOM_WINE" wineboot -i >"$state/wineboot.log" 2>&1
     wineserver -w
   fi
-  if [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  if [ "$TESSALOOM_WINE_BITS" = 32 ] && [ ! -f "$wow64" ]; then
     echo "wine-session: $WINEPREFIX has no drive_c/windows/syswow64/kernel32.dll: is wine32:i386 installed?" >&2
     exit 1
   fi
@@ -51,11 +53,11 @@ start)
   # Xvfb has no window manager to answer Wine, which then waits about two
   # seconds whenever a window goes; on a person's display the manager frames them.
   if [ -f "$state/xvfb.pid" ]; then managed=N; else managed=Y; fi
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$managed" /f >/dev/null 2>&1 </dev/null
+  "$TESSALOOM_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d "$managed" /f >/dev/null 2>&1 </dev/null
   # Start Wine's background services now, detached from any pipe: the first
   # Windows program of a session would otherwise hand them its output, and
   # whoever reads that output (ctest) would wait for them to end.
-  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
+  "$TESSALOOM_WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null
   ;;
 stop)
   wineserver -k >/dev/null 2>&1 || true
