@@ -50,37 +50,31 @@ std::optional<std::int64_t> Number(const std::string& text, std::int64_t least, 
 std::string Utf8(std::int64_t number) { return std::to_string(number); }
 
 // A folder the user could have as Documents: a path from the root of a
-// drive letter ("X:\..."), and nothing that names a device, a pipe, a
-// network share, a stream or a pattern ("\\server\share", "\\.\pipe",
-// "\\?\C:", "C:\a:b", "C:\*").
-bool IsFolderOnDrive(std::wstring_view folder) {
-    if (folder.size() < 3 || folder[1] != L':' || !IsSeparator(folder[2])) {
+// drive letter ("X:\...") or of a network share ("\\server\share\...", as
+// folder redirection puts Documents), and nothing that names a device, a
+// pipe, a stream or a pattern ("\\.\pipe", "\\?\C:", "C:\a:b", "C:\*").
+// The elevated instance never opens it: the window hands over what it opened.
+bool IsDocumentsFolder(std::wstring_view folder) {
+    std::wstring_view rest;
+    if (folder.size() >= 3 && folder[1] == L':' && IsSeparator(folder[2])) {
+        const wchar_t drive = folder[0];
+        if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) {
+            return false;
+        }
+        rest = folder.substr(2);
+    } else if (folder.size() >= 5 && IsSeparator(folder[0]) && IsSeparator(folder[1]) && folder[2] != L'.' &&
+               folder[2] != L'?' && !IsSeparator(folder[2])) {
+        // A server, then a share: two names, neither empty.
+        const std::size_t server = folder.find_first_of(L"\\/", 2);
+        if (server == std::wstring_view::npos || server + 1 >= folder.size() || IsSeparator(folder[server + 1])) {
+            return false;
+        }
+        rest = folder.substr(2);
+    } else {
         return false;
     }
-    const wchar_t drive = folder[0];
-    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) {
-        return false;
-    }
-    const std::wstring_view rest = folder.substr(2);
     return rest.find_first_of(L"*?:\"<>|") == std::wstring_view::npos &&
            std::none_of(rest.begin(), rest.end(), [](wchar_t c) { return c < 0x20; });
-}
-
-// A new file opened with this user's rights; a transient lock is waited out
-// as the transaction waits it out.
-std::unique_ptr<SourceFile> OpenWaitingOutLocks(Files& files, const std::wstring& path, UpdateEvents& events) {
-    for (std::size_t attempt = 0;; ++attempt) {
-        try {
-            return files.OpenSource(path);
-        } catch (const RuntimeError& error) {
-            const bool transient = error.Number() == kErrSharingViolation || error.Number() == kErrLockViolation;
-            if (!transient || attempt == std::size(kRetryPauses)) {
-                throw;
-            }
-            events.Retrying(path, error, kRetryPauses[attempt]);
-        }
-        files.Pause(kRetryPauses[attempt]);
-    }
 }
 
 // Tells the window every step as it is done.
@@ -88,6 +82,9 @@ class Relay final : public UpdateEvents {
 public:
     explicit Relay(Channel& channel) : channel_(channel) {}
     void Did(Step step, const std::wstring& name) override {
+        if (step > kLastStep) {
+            throw RuntimeError(kErrInternal, L"Internal error: a step beyond the last was to be reported");
+        }
         channel_.Send(JoinFields({"did", Utf8(static_cast<int>(step)), EncodeUtf8(name)}));
     }
     void Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) override {
@@ -120,7 +117,7 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message) {
         return std::nullopt;
     }
     ElevatedPlan plan{DecodeUtf8(fields[1]), {}, {}};
-    if (!IsFolderOnDrive(plan.updateFolder)) {
+    if (!IsDocumentsFolder(plan.updateFolder)) {
         return std::nullopt;
     }
     for (std::size_t i = 2; i < fields.size(); i += 2) {
@@ -156,13 +153,12 @@ std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder,
             if (check) {
                 update.CheckSourcesWith(check);
             }
-            update.Plan(plan->names);
-            for (std::size_t position = 0; position < plan->names.size(); ++position) {
-                if (update.Stage(position, [] {})) {
+            ApplyUpdate(
+                update, plan->names,
+                [&](std::size_t position) {
                     channel.Send(JoinFields({"staged", Utf8(static_cast<std::int64_t>(position))}));
-                }
-            }
-            update.Commit();
+                },
+                [] {});
         } catch (...) {
             result = CurrentError();  // the transaction has undone everything by now
         }
@@ -179,7 +175,9 @@ void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEven
                    const std::function<void(std::size_t)>& staged) {
     plan.files.clear();
     for (const std::wstring& name : plan.names) {
-        std::unique_ptr<SourceFile> source = OpenWaitingOutLocks(files, Join(plan.updateFolder, name), events);
+        const std::wstring path = Join(plan.updateFolder, name);
+        std::unique_ptr<SourceFile> source =
+            Retrying(files, &events, path, [&] { return files.OpenSource(path); }, Side::kNew);
         plan.files.push_back(source ? channel.HandOver(std::move(source)) : 0);
     }
     channel.Send(EncodePlan(plan));
@@ -200,7 +198,7 @@ void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEven
             }
             staged(static_cast<std::size_t>(*position));
         } else if (kind == "did" && fields.size() == 3) {
-            const auto step = Number(fields[1], 0, static_cast<int>(UpdateEvents::Step::RollBackLeft));
+            const auto step = Number(fields[1], 0, static_cast<int>(UpdateEvents::kLastStep));
             if (!step) {
                 Garbled();
             }

@@ -31,7 +31,7 @@ struct ElevatedPlan {
 
 std::string EncodePlan(const ElevatedPlan& plan);
 // Nothing for a message that is no plan, or names a folder that is not a
-// plain path on a drive letter ("X:\..."), or a name that could reach
+// plain path on a drive letter ("X:\...") or a network share, or a name that could reach
 // outside the application folder.
 std::optional<ElevatedPlan> DecodePlan(const std::string& message);
 

@@ -77,15 +77,18 @@ void Form1::Form_Load() {
 // it starts the main program when it is done.
 bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
     const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
-    if (interrupted == Interrupted::None || (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
-        return true;  // nothing installed was touched: no need to ask for rights now
+    // Staged files alone, or what a complete update left to tidy, never
+    // keep the main program from starting nor ask for rights.
+    const bool blocking = interrupted == Interrupted::Committing || interrupted == Interrupted::Damaged;
+    if (interrupted == Interrupted::None || (!blocking && !CanWrite(app))) {
+        return true;
     }
     if (!p_.process.ClaimApplicationFolder()) {
         p_.process.ActivateOtherInstance();
         return false;
     }
     try {
-        if (p_.elevation.CanWrite(app)) {
+        if (CanWrite(app)) {
             RecoverInterruptedUpdate(p_.files, app, &log_);
         } else {
             const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
@@ -98,7 +101,7 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
             ApplyElevated(*elevated, p_.files, {app, {}, {}}, log_, [](std::size_t) {});
         }
     } catch (const RuntimeError& error) {
-        if (interrupted == Interrupted::Staging) {
+        if (!blocking) {
             log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
             return true;
         }
@@ -109,6 +112,15 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
         throw;
     }
     return true;
+}
+
+// Whether this user may change the application folder: asked once a run,
+// since the answer takes a file created and removed there.
+bool Form1::CanWrite(const std::wstring& app) {
+    if (!writable_) {
+        writable_ = p_.elevation.CanWrite(app);
+    }
+    return *writable_;
 }
 
 void Form1::ApplyTheme() {
@@ -244,7 +256,7 @@ void Form1::CheckforUpdatesOk() {
     const std::vector<std::wstring> names(
         PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles)));
     bool applied = false;
-    if (!names.empty() && !p_.elevation.CanWrite(app)) {
+    if (!names.empty() && !CanWrite(app)) {
         const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
         if (!elevated) {
             log_.Note(L"Administrator rights were declined: nothing was changed");
@@ -257,16 +269,13 @@ void Form1::CheckforUpdatesOk() {
         });
     } else {
         UpdateTransaction update(p_.files, app, UpdatePath, &log_);
-        update.Plan(names);
-        for (int position = 1; position <= count; ++position) {
-            const std::wstring& name = PendingFiles.at(static_cast<std::size_t>(position) - 1);
-            if (!update.Stage(static_cast<std::size_t>(position) - 1, [this] { p_.view.Refresh(); })) {
-                continue;  // absent, or vanished since discovery
-            }
-            applied = true;
-            ShowApplied(position, name);
-        }
-        update.Commit([this] { p_.view.Refresh(); });
+        ApplyUpdate(
+            update, names,
+            [&](std::size_t position) {
+                applied = true;
+                ShowApplied(static_cast<int>(position) + 1, names[position]);
+            },
+            [this] { p_.view.Refresh(); });
     }
     log_.Note(applied ? L"Update complete" : L"Nothing was applied");
     if (applied) {

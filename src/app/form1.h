@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,7 @@ private:
     void Walk();
     void ShowApplied(int position, const std::wstring& name);
     bool FinishInterruptedUpdate(const std::wstring& app);
+    bool CanWrite(const std::wstring& app);
     std::wstring UpdateFolder();
     void ApplyTheme();
     void LaunchTargetAndClose();
@@ -65,6 +67,7 @@ private:
     Platform p_;
     std::unique_ptr<SpecialFolder> FolderService;
     WalkLog log_;  // what the start-up and a walk did, written when the walk ends
+    std::optional<bool> writable_;  // whether this user may change the application folder, once asked
     bool loaded_ = true;
     bool ended_ = false;
     bool clickRunning_ = false;  // a button's work is under way

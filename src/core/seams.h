@@ -38,8 +38,19 @@ public:
     virtual bool SameContentAs(const std::wstring& path) = 0;
     // Copies the whole content to `to`, created or overwritten, with this
     // file's modification time; not yet flushed. `progress` is called now and
-    // then while a large file is copied. Returns the number of bytes copied.
-    virtual std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
+    // then while a large file is copied. Returns what was copied.
+    struct Copied {
+        std::uint64_t bytes = 0;
+        std::uint64_t digest = 0;  // of the bytes copied (core/digest.h)
+    };
+    virtual Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
+};
+
+// What a volume keeps: FAT and exFAT keep local times, which move when the
+// time zone or daylight saving changes, and no log of their folders' entries.
+struct Volume {
+    bool localTimes = false;
+    bool loggedEntries = true;
 };
 
 // A claim on the application folder for one transaction, seen by every
@@ -67,6 +78,12 @@ public:
     virtual std::unique_ptr<FolderLock> Lock(const std::wstring& path) = 0;
     // Writes a file's content through to the disk.
     virtual void Flush(const std::wstring& path) = 0;
+    // Writes a folder's entries (renames, deletions) through to the disk.
+    virtual void FlushFolder(const std::wstring& folder) = 0;
+    // The kind of volume a path is on; an NTFS-like one when it cannot be told.
+    virtual Volume VolumeOf(const std::wstring& path) = 0;
+    // The digest of a file's whole content (core/digest.h).
+    virtual std::uint64_t DigestOf(const std::wstring& path) = 0;
     // Gives a file the name of another one that does not exist.
     virtual void RenameFile(const std::wstring& from, const std::wstring& to) = 0;
     // Removes a file whatever its attributes; a file that is not there is fine.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/digest.h"
 #include "core/text.h"
 #include "win32/handles.h"
 #include "win32/message_wait.h"
@@ -64,12 +65,13 @@ void WriteAll(HANDLE file, const char* data, DWORD size) {
 }
 
 // Copies what is left of `input` to `output`, then gives the output the
-// input's modification time; returns the bytes copied. `progress` is called
-// after the first chunk, then between chunks at most every kProgressInterval
-// (and after any chunk that took longer than that).
-std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
+// input's modification time; returns the bytes copied and their digest.
+// `progress` is called after the first chunk, then between chunks at most
+// every kProgressInterval (and after any chunk that took longer than that).
+SourceFile::Copied CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
     std::vector<char> buffer(kCopyStep);
-    std::uint64_t copied = 0;
+    SourceFile::Copied copied;
+    Digest digest;
     ULONGLONG reported = 0;
     for (;;) {
         DWORD read = 0;
@@ -80,12 +82,14 @@ std::uint64_t CopyContent(HANDLE input, HANDLE output, const std::function<void(
             break;
         }
         WriteAll(output, buffer.data(), read);
-        copied += read;
+        digest.Add(buffer.data(), read);
+        copied.bytes += read;
         if (const ULONGLONG now = GetTickCount64(); progress && now - reported >= kProgressInterval) {
             reported = now;
             progress();
         }
     }
+    copied.digest = digest.Value();
     FILETIME modified{};
     if (!GetFileTime(input, nullptr, nullptr, &modified) || !SetFileTime(output, nullptr, nullptr, &modified)) {
         throw LastError();
@@ -173,7 +177,7 @@ bool Win32SourceFile::SameContentAs(const std::wstring& path) {
     }
 }
 
-std::uint64_t Win32SourceFile::CopyTo(const std::wstring& to, const std::function<void()>& progress) {
+SourceFile::Copied Win32SourceFile::CopyTo(const std::wstring& to, const std::function<void()>& progress) {
     Rewind();
     UniqueFile output(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -262,6 +266,47 @@ void Win32Files::Flush(const std::wstring& path) {
         throw LastError();
     }
     FlushOrThrow(file.Get());
+}
+
+// A folder's handle takes its entries to the disk as a file's takes its
+// content; only a handle opened for writing may flush.
+void Win32Files::FlushFolder(const std::wstring& folder) {
+    UniqueFile handle(CreateFileW(folder.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        throw LastError();
+    }
+    FlushOrThrow(handle.Get());
+}
+
+// FAT and exFAT keep local times and no log of their folders' entries.
+Volume Win32Files::VolumeOf(const std::wstring& path) {
+    QuietCriticalErrors quiet;
+    std::vector<wchar_t> root(path.size() + 2);
+    wchar_t system[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size())) ||
+        !GetVolumeInformationW(root.data(), nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
+        return {};
+    }
+    const std::wstring_view name = system;
+    const bool fat = name.starts_with(L"FAT") || name == L"exFAT";
+    return {.localTimes = fat, .loggedEntries = !fat};
+}
+
+std::uint64_t Win32Files::DigestOf(const std::wstring& path) {
+    UniqueFile file = OpenToRead(path);
+    std::vector<char> buffer(kCopyStep);
+    Digest digest;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.Get(), buffer.data(), kCopyStep, &read, nullptr)) {
+            throw LastError();
+        }
+        if (read == 0) {
+            return digest.Value();
+        }
+        digest.Add(buffer.data(), read);
+    }
 }
 
 void Win32Files::Remove(const std::wstring& path) {

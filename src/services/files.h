@@ -25,7 +25,7 @@ public:
     explicit Win32SourceFile(UniqueFile file) : file_(std::move(file)) {}
     FileFacts Facts() override;
     bool SameContentAs(const std::wstring& path) override;
-    std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override;
+    Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) override;
     [[nodiscard]] HANDLE Handle() const { return file_.Get(); }
 
 private:
@@ -44,6 +44,9 @@ public:
     std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override;
     std::unique_ptr<FolderLock> Lock(const std::wstring& path) override;
     void Flush(const std::wstring& path) override;
+    void FlushFolder(const std::wstring& folder) override;
+    Volume VolumeOf(const std::wstring& path) override;
+    std::uint64_t DigestOf(const std::wstring& path) override;
     void Remove(const std::wstring& path) override;
     void MakeOrdinary(const std::wstring& path) override;
     void WriteWholeFile(const std::wstring& path, std::string_view bytes) override;

@@ -1,136 +1,45 @@
 #include "update/transaction.h"
 
-#include <charconv>
+#include <algorithm>
 #include <iterator>
-#include <optional>
 #include <set>
-#include <string_view>
 
-#include "core/error.h"
 #include "core/text.h"
-#include "update/file_names.h"
 
 namespace tessaloom {
 namespace {
 
 constexpr int kAbsent = -1;
 constexpr int kNothingToDo = -2;
+// A volume that keeps local times shows every time moved by the change of
+// the time zone or of daylight saving: whole quarter hours, within a day.
+constexpr std::uint64_t kQuarterHour = 9'000'000'000;
+constexpr std::uint64_t kDay = 96 * kQuarterHour;
 
-// The journal, UTF-8 text: a header, the phase, one line per entry, "end".
-//   TessaloomUpdate journal 2
-//   phase S                      S: staging, C: committing, U: undoing a commit
-//   CB 1234 133452345000000000 880 133452340000000000 870 133452300000000000 sub\name.dll
-//   end
-// An entry's first two characters say whether a current file ("C") and an
-// earlier backup ("B") were there; "X" in the first marks a new file that
-// vanished before it was staged. The numbers are the size and time of the new
-// file, the current file and the earlier backup. The phase and the mark are
-// rewritten in place, so neither ever needs more room on the disk. Version 1
-// had only the new file's two numbers.
-constexpr std::string_view kHeaderStart = "TessaloomUpdate journal ";
-constexpr std::string_view kHeader = "TessaloomUpdate journal 2\r\nphase ";
-constexpr char kStaging = 'S';
-constexpr char kCommitting = 'C';
-constexpr char kUndoing = 'U';
-constexpr char kVanished = 'X';
-constexpr std::string_view kEnd = "end\r\n";
+using Step = UpdateEvents::Step;
 
-struct Journal {
-    char phase = kStaging;
-    std::vector<UpdateEntry> entries;
-};
-
-std::string FormatJournal(const std::vector<UpdateEntry>& entries, std::vector<std::size_t>& lineStarts) {
-    std::string text(kHeader);
-    text += kStaging;
-    text += "\r\n";
-    for (const UpdateEntry& entry : entries) {
-        lineStarts.push_back(text.size());
-        text += entry.vanished ? kVanished : entry.current.exists ? 'C' : '-';
-        text += entry.backup.exists ? 'B' : '-';
-        for (const std::uint64_t number : {entry.size, entry.modified, entry.current.size, entry.current.modified,
-                                           entry.backup.size, entry.backup.modified}) {
-            text += ' ' + std::to_string(number);
-        }
-        text += ' ' + EncodeUtf8(entry.name) + "\r\n";
-    }
-    text += kEnd;
-    return text;
-}
-
-std::optional<std::uint64_t> Number(std::string_view& rest) {
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
-    if (error != std::errc() || end == rest.data() || end == rest.data() + rest.size() || *end != ' ') {
-        return std::nullopt;
-    }
-    rest.remove_prefix(static_cast<std::size_t>(end - rest.data()) + 1);
-    return value;
-}
-
-std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
-    if (line.size() < 4 || std::string_view("CX-").find(line[0]) == std::string_view::npos ||
-        (line[1] != 'B' && line[1] != '-') || line[2] != ' ') {
-        return std::nullopt;
-    }
-    UpdateEntry entry;
-    entry.vanished = line[0] == kVanished;
-    entry.current.exists = line[0] == 'C' || (entry.vanished && version == 1);
-    entry.backup.exists = line[1] == 'B';
-    entry.recorded = version >= 2;
-    line.remove_prefix(3);
-    std::uint64_t* const fields[] = {&entry.size,         &entry.modified,
-                                     &entry.current.size, &entry.current.modified,
-                                     &entry.backup.size,  &entry.backup.modified};
-    for (std::size_t i = 0; i < (version == 1 ? 2U : std::size(fields)); ++i) {
-        const auto number = Number(line);
-        if (!number) {
-            return std::nullopt;
-        }
-        *fields[i] = *number;
-    }
-    entry.name = DecodeUtf8(line);
-    // Only a name that could have been listed is ever acted on.
-    if (!IsPlainRelativeName(entry.name) || EncodeUtf8(entry.name) != line) {
-        return std::nullopt;
-    }
-    return entry;
-}
-
-// Nothing unless the whole journal reads as one: a journal cut short,
-// garbled or naming anything outside the folder is never acted on.
-std::optional<Journal> ParseJournal(std::string_view text) {
-    if (!text.starts_with(kHeaderStart)) {
-        return std::nullopt;
-    }
-    text.remove_prefix(kHeaderStart.size());
-    const int version = text.starts_with("1\r\nphase ") ? 1 : text.starts_with("2\r\nphase ") ? 2 : 0;
-    if (version == 0 || text.size() < 12 || text.substr(10, 2) != "\r\n") {
-        return std::nullopt;
-    }
-    Journal journal{text[9], {}};
-    if (journal.phase != kStaging && journal.phase != kCommitting && journal.phase != kUndoing) {
-        return std::nullopt;
-    }
-    text.remove_prefix(12);
-    while (text != kEnd) {
-        const std::size_t end = text.find("\r\n");
-        if (end == std::string_view::npos) {
-            return std::nullopt;
-        }
-        std::optional<UpdateEntry> entry = ParseEntry(text.substr(0, end), version);
-        if (!entry) {
-            return std::nullopt;
-        }
-        journal.entries.push_back(std::move(*entry));
-        text.remove_prefix(end + 2);
-    }
-    return journal;
-}
-
-std::wstring JournalPath(const std::wstring& app) { return Join(app, kJournalName); }
+std::wstring JournalPathOf(const std::wstring& app) { return Join(app, kJournalName); }
 // The journal while it is first written: renamed to its own name once whole.
-std::wstring UnfinishedJournalPath(const std::wstring& app) { return JournalPath(app) + kStagedSuffix; }
+std::wstring UnfinishedJournalPath(const std::wstring& app) { return JournalPathOf(app) + kStagedSuffix; }
+
+void Tell(UpdateEvents* events, Step step, const std::wstring& name) {
+    if (events != nullptr) {
+        events->Did(step, name);
+    }
+}
+
+std::unique_ptr<FolderLock> TakeLock(Files& files, const std::wstring& app, UpdateEvents* events) {
+    const std::wstring path = Join(app, kLockName);
+    return Retrying(files, events, path, [&] { return files.Lock(path); });
+}
+
+std::uint64_t Distance(std::uint64_t first, std::uint64_t second) {
+    return first > second ? first - second : second - first;
+}
+
+[[noreturn]] void Refuse(const std::wstring& path) {
+    throw RuntimeError(kErrAccessDenied, L"Access is denied: " + path);
+}
 
 // The paths of one entry.
 struct Paths {
@@ -145,62 +54,42 @@ struct Paths {
     std::wstring aside;
 };
 
-using Step = UpdateEvents::Step;
+// What a move's source holds before the move, and its target after it.
+enum class Holds { kEarlierBackup, kCurrent, kNew };
 
-void Tell(UpdateEvents* events, Step step, const std::wstring& name) {
-    if (events != nullptr) {
-        events->Did(step, name);
+struct Move {
+    std::wstring from;
+    std::wstring to;
+    Holds holds;
+};
+
+// Only a current file makes a backup, so only then does the earlier one
+// step aside (an updater before this one recorded one either way).
+bool SetsAside(const UpdateEntry& entry) { return entry.current.exists && entry.backup.exists; }
+
+// An entry's renames, in the order a commit does them.
+std::vector<Move> MovesOf(const UpdateEntry& entry, const Paths& paths) {
+    std::vector<Move> moves;
+    if (SetsAside(entry)) {
+        moves.push_back({paths.backup, paths.aside, Holds::kEarlierBackup});
     }
-}
-
-// Which folder a retried operation works in. A new file's path is only
-// named: nothing more of the user's folder is looked at, since the instance
-// with administrator rights reads new files only through handles the window
-// opened.
-enum class Side { kInstalled, kNew };
-
-// Runs an operation, waiting out a transient lock on `path` with back-off.
-template <typename Operation>
-auto Retrying(Files& files, UpdateEvents* events, const std::wstring& path, Operation operation,
-              Side side = Side::kInstalled) {
-    for (std::size_t attempt = 0;; ++attempt) {
-        try {
-            return operation();
-        } catch (const RuntimeError& error) {
-            const std::int32_t number = error.Number();
-            const bool transient =
-                number == kErrSharingViolation || number == kErrLockViolation ||
-                (number == kErrAccessDenied && side == Side::kInstalled && !files.Facts(path).readOnly);
-            if (!transient || attempt == std::size(kRetryPauses)) {
-                throw;
-            }
-            if (events != nullptr) {
-                events->Retrying(path, error, kRetryPauses[attempt]);
-            }
-        }
-        files.Pause(kRetryPauses[attempt]);
+    if (entry.current.exists) {
+        moves.push_back({paths.current, paths.backup, Holds::kCurrent});
     }
+    moves.push_back({paths.staged, paths.current, Holds::kNew});
+    return moves;
 }
 
-std::unique_ptr<FolderLock> TakeLock(Files& files, const std::wstring& app, UpdateEvents* events) {
-    const std::wstring path = Join(app, kLockName);
-    return Retrying(files, events, path, [&] { return files.Lock(path); });
-}
-
-bool Near(std::uint64_t first, std::uint64_t second) {
-    return (first > second ? first - second : second - first) <= kTimeTolerance;
-}
-
-[[noreturn]] void Changed(const std::wstring& path, const wchar_t* how) {
-    throw RuntimeError(kErrPathFileAccess, L"Path/File access error: " + path + how);
-}
-
-// The renames of the commit, and their undoing, each done only where it is
-// still due, so that the same steps commit an update, finish one a crash cut
-// short, and undo either.
-class Renames {
+// Does the moves of entries forwards (finishing a commit) or backwards
+// (undoing one, or abandoning an entry), each only where it is due.
+class Mover {
 public:
-    Renames(Files& files, const std::wstring& app, UpdateEvents* events) : files_(files), app_(app), events_(events) {}
+    Mover(Files& files, const std::wstring& app, UpdateEvents* events, Volume volume)
+        : files_(files), app_(app), events_(events), volume_(volume) {}
+
+    // While this walk commits what it staged itself, under the lock, a
+    // staged file is taken to be what was copied there; recovery reads it.
+    void TrustStagedFiles() { trustStaged_ = true; }
 
     // Puts every new file in place. With `abandon`, an entry whose
     // destination changed since the update was planned is left as it is now
@@ -210,40 +99,67 @@ public:
             if (entry.vanished) {
                 continue;
             }
-            if (const wchar_t* how = FinishOne(entry)) {
-                const Paths paths(app_, entry.name);
-                if (!abandon) {
-                    Changed(paths.current, how);
-                }
-                Abandon(entry, paths);
-            }
-        }
-    }
-
-    // After a complete commit: backups become ordinary files, earlier ones go.
-    void Tidy(const std::vector<UpdateEntry>& entries, const std::wstring& journal) {
-        for (const UpdateEntry& entry : entries) {
             const Paths paths(app_, entry.name);
-            if (entry.vanished) {
-                continue;
-            }
-            if (entry.current.exists && Exists(paths.backup)) {
-                files_.MakeOrdinary(paths.backup);
-            }
-            if (entry.backup.exists) {
-                Delete(paths.aside);
+            if (const wchar_t* how = FinishOne(entry, paths)) {
+                if (!abandon) {
+                    throw RuntimeError(kErrPathFileAccess, L"Path/File access error: " + paths.current + how);
+                }
+                UndoOne(entry, paths);
+                Delete(paths.staged);
+                entry.vanished = true;  // nothing of it is tidied
+                Tell(events_, Step::Abandoned, entry.name);
             }
         }
-        Delete(journal);
     }
 
-    // Undoes the commit's renames in reverse, each only where it was done.
     void Undo(const std::vector<UpdateEntry>& entries) {
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
             if (!entry->vanished) {
                 UndoOne(*entry, Paths(app_, entry->name));
             }
         }
+    }
+
+    // Writes the folders' entries through where the volume keeps no log of
+    // them, so that the journal never outlives the renames it describes.
+    void FlushFolders(const std::vector<UpdateEntry>& entries) {
+        if (volume_.loggedEntries) {
+            return;
+        }
+        std::set<std::wstring> folders;
+        for (const UpdateEntry& entry : entries) {
+            folders.insert(Join(app_, std::wstring(FolderPart(entry.name))));
+        }
+        for (const std::wstring& folder : folders) {
+            Retrying(files_, events_, folder, [&] { files_.FlushFolder(folder); });
+        }
+    }
+
+    // After a complete commit: backups become ordinary files, earlier ones
+    // go. False when something is left; each step is tried once when
+    // `quietly`, and waited out otherwise.
+    bool Tidy(const std::vector<UpdateEntry>& entries, bool quietly) {
+        bool done = true;
+        const auto attempt = [&](const std::wstring& path, const std::function<void()>& step) {
+            try {
+                quietly ? step() : Retrying(files_, events_, path, step);
+            } catch (const RuntimeError&) {
+                done = false;
+            }
+        };
+        for (const UpdateEntry& entry : entries) {
+            const Paths paths(app_, entry.name);
+            if (entry.vanished) {
+                continue;
+            }
+            if (entry.current.exists && Exists(paths.backup)) {
+                attempt(paths.backup, [&] { files_.MakeOrdinary(paths.backup); });
+            }
+            if (SetsAside(entry)) {
+                attempt(paths.aside, [&] { files_.Remove(paths.aside); });
+            }
+        }
+        return done;
     }
 
     void RemoveStaged(const std::vector<UpdateEntry>& entries) {
@@ -258,115 +174,147 @@ public:
 
 private:
     bool Exists(const std::wstring& path) { return files_.Facts(path).exists; }
+
+    // A file recorded by its size and time (a rename keeps both); a journal
+    // without records trusts what is there.
+    bool HoldsRecorded(const FileFacts& facts, const RecordedFile& recorded, bool trusted) const {
+        if (trusted) {
+            return true;
+        }
+        const std::uint64_t moved = Distance(facts.modified, recorded.modified);
+        return facts.size == recorded.size &&
+               (moved == 0 || (volume_.localTimes && moved % kQuarterHour == 0 && moved <= kDay));
+    }
+
+    bool Holds(const std::wstring& path, const UpdateEntry& entry, Holds what) {
+        const FileFacts facts = files_.Facts(path);
+        if (!facts.exists || facts.folder) {
+            return false;
+        }
+        switch (what) {
+        case Holds::kEarlierBackup:
+            return HoldsRecorded(facts, entry.backup, !entry.recorded);
+        case Holds::kCurrent:
+            return HoldsRecorded(facts, entry.current, !entry.recorded);
+        case Holds::kNew:
+            break;
+        }
+        if (facts.size != entry.size) {
+            return false;
+        }
+        if (!entry.digested) {
+            // An older journal knew the new file by its time, as the volume keeps it.
+            return Distance(facts.modified, entry.modified) <= kTimeTolerance &&
+                   !(entry.recorded && entry.current.exists && HoldsRecorded(facts, entry.current, false));
+        }
+        if (trustStaged_ && path.ends_with(kStagedSuffix)) {
+            return true;
+        }
+        return Retrying(files_, events_, path, [&] { return files_.DigestOf(path); }) == entry.digest;
+    }
+
+    // A move is due when its source holds what it should and its target is
+    // free, and done when its target holds that (its source may be the
+    // target of the next move); undoing it is due when it is done and its
+    // source is free.
+    bool Due(const Move& move, const UpdateEntry& entry) {
+        return Holds(move.from, entry, move.holds) && !Exists(move.to);
+    }
+    bool Done(const Move& move, const UpdateEntry& entry) { return Holds(move.to, entry, move.holds); }
+
     void Rename(const std::wstring& from, const std::wstring& to) {
         Retrying(files_, events_, from, [&] { files_.RenameFile(from, to); });
     }
-    // The file at `path` is the one recorded (a rename keeps size and time);
-    // a journal without records trusts what is there.
-    bool Is(const std::wstring& path, const RecordedFile& recorded, bool trusted) {
-        const FileFacts facts = files_.Facts(path);
-        return facts.exists && !facts.folder &&
-               (trusted || (facts.size == recorded.size && facts.modified == recorded.modified));
-    }
-    bool IsOld(const std::wstring& path, const UpdateEntry& entry) {
-        return entry.current.exists && Is(path, entry.current, !entry.recorded);
-    }
-    // The new file is in place: nothing staged is left and the destination
-    // is the new file (its time as the volume keeps it) and not the old one.
-    bool Placed(const UpdateEntry& entry, const Paths& paths) {
-        const FileFacts current = files_.Facts(paths.current);
-        return !Exists(paths.staged) && current.exists && !current.folder && current.size == entry.size &&
-               Near(current.modified, entry.modified) && !(entry.recorded && IsOld(paths.current, entry));
-    }
 
-    // One entry's renames; the reason it cannot be finished safely, or null.
-    const wchar_t* FinishOne(const UpdateEntry& entry) {
-        const Paths paths(app_, entry.name);
-        if (!Exists(paths.staged)) {
-            return Placed(entry, paths) ? nullptr : L" lost its new version before it was put in place";
-        }
-        const bool currentThere = Exists(paths.current);
-        if (currentThere && !IsOld(paths.current, entry)) {
-            return L" was changed by someone else meanwhile";
-        }
-        if (currentThere) {
-            if (Exists(paths.backup)) {
-                if (Exists(paths.aside)) {
-                    if (Is(paths.aside, entry.backup, !entry.recorded)) {
-                        return L"'s backup was changed by someone else meanwhile";
-                    }
-                    Delete(paths.aside);  // a stray left beside an older backup
+    // One entry's moves; the reason it cannot be finished safely, or null.
+    const wchar_t* FinishOne(const UpdateEntry& entry, const Paths& paths) {
+        for (const Move& move : MovesOf(entry, paths)) {
+            if (Due(move, entry)) {
+                Rename(move.from, move.to);
+                if (move.holds != Holds::kEarlierBackup) {
+                    Tell(events_, move.holds == Holds::kCurrent ? Step::BackedUp : Step::Replaced, entry.name);
                 }
-                Rename(paths.backup, paths.aside);
+            } else if (!Done(move, entry)) {
+                return move.holds == Holds::kEarlierBackup ? L"'s backup was changed by someone else meanwhile"
+                       : move.holds == Holds::kNew && !Exists(move.from)
+                           ? L" lost its new version before it was put in place"
+                           : L" was changed by someone else meanwhile";
             }
-            Rename(paths.current, paths.backup);
-            Tell(events_, Step::BackedUp, entry.name);
-        } else if (Exists(paths.aside) && !Exists(paths.backup)) {
-            // The current file went missing after the earlier backup stepped
-            // aside: that stays the backup.
-            Rename(paths.aside, paths.backup);
         }
-        Rename(paths.staged, paths.current);
-        Tell(events_, Step::Replaced, entry.name);
         return nullptr;
     }
 
     void UndoOne(const UpdateEntry& entry, const Paths& paths) {
-        if (Placed(entry, paths)) {
-            Rename(paths.current, paths.staged);
+        const std::vector<Move> moves = MovesOf(entry, paths);
+        for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
+            if (Done(*move, entry) && !Exists(move->from)) {
+                Rename(move->to, move->from);
+            }
         }
-        if (!Exists(paths.current) && IsOld(paths.backup, entry)) {
-            Rename(paths.backup, paths.current);
-        }
-        if (entry.backup.exists && Exists(paths.aside) && !Exists(paths.backup)) {
-            Rename(paths.aside, paths.backup);
-        }
-    }
-
-    // Leaves a destination as it now stands: what this update moved away is
-    // put back where its place is free, and its staged file goes.
-    void Abandon(UpdateEntry& entry, const Paths& paths) {
-        if (!Exists(paths.current) && IsOld(paths.backup, entry)) {
-            Rename(paths.backup, paths.current);
-        }
-        if (Exists(paths.aside) && !Exists(paths.backup)) {
-            Rename(paths.aside, paths.backup);
-        }
-        Delete(paths.staged);
-        entry.vanished = true;  // nothing of it is tidied
-        Tell(events_, Step::Abandoned, entry.name);
     }
 
     Files& files_;
     const std::wstring& app_;
     UpdateEvents* events_;
+    Volume volume_;
+    bool trustStaged_ = false;
 };
 
-[[noreturn]] void Refuse(const std::wstring& path) {
-    throw RuntimeError(kErrAccessDenied, L"Access is denied: " + path);
+void WritePhase(Files& files, const std::wstring& journal, Phase phase) {
+    files.WriteAt(journal, kPhaseOffset, std::string(1, static_cast<char>(phase)));
 }
 
-std::optional<Journal> ReadJournal(Files& files, const std::wstring& path) {
-    const std::optional<std::string> text = files.ReadWholeFile(path);
-    if (!text) {
-        Refuse(path);
+// After every move of a commit is done: the renames made durable, then the
+// phase that no start waits for, then the tidying. The journal stays, quietly,
+// while anything is left.
+void Conclude(Files& files, Mover& mover, const std::wstring& journalPath, const Journal& journal, bool quietly,
+              UpdateEvents* events) {
+    mover.FlushFolders(journal.entries);
+    if (journal.phase != Phase::Tidying) {
+        WritePhase(files, journalPath, Phase::Tidying);
     }
-    return ParseJournal(*text);
+    if (mover.Tidy(journal.entries, quietly)) {
+        try {
+            quietly ? files.Remove(journalPath) : mover.Delete(journalPath);
+            return;
+        } catch (const RuntimeError&) {
+            // Left, as below.
+        }
+    }
+    Tell(events, Step::TidyingLeft, journalPath);
+}
+
+// A journal that is being written or rewritten is held for a moment: waited
+// out like any other file, and nothing when it still cannot be read.
+std::optional<std::string> ReadJournalText(Files& files, const std::wstring& path) {
+    for (std::size_t attempt = 0;; ++attempt) {
+        if (std::optional<std::string> text = files.ReadWholeFile(path)) {
+            return text;
+        }
+        if (attempt == std::size(kRetryPauses) || !files.Facts(path).exists) {
+            return std::nullopt;
+        }
+        files.Pause(kRetryPauses[attempt]);
+    }
 }
 
 // Recovery, with the folder's lock held.
 void Recover(Files& files, const std::wstring& app, UpdateEvents* events) {
-    const std::wstring journalPath = JournalPath(app);
-    Renames renames(files, app, events);
+    const std::wstring journalPath = JournalPathOf(app);
+    Mover mover(files, app, events, files.VolumeOf(app));
     if (!files.Facts(journalPath).exists) {
         // A journal cut short while it was first written: nothing was staged yet.
         if (files.Facts(UnfinishedJournalPath(app)).exists) {
-            renames.Delete(UnfinishedJournalPath(app));
+            mover.Delete(UnfinishedJournalPath(app));
         }
         return;
     }
     Tell(events, Step::Recovering, journalPath);
-    std::optional<Journal> journal = ReadJournal(files, journalPath);
+    const std::optional<std::string> text = ReadJournalText(files, journalPath);
+    if (!text) {
+        Refuse(journalPath);
+    }
+    std::optional<Journal> journal = ParseJournal(*text);
     if (!journal) {
         Tell(events, Step::JournalDamaged, journalPath);
         throw RuntimeError(kErrBadFileFormat,
@@ -376,39 +324,70 @@ void Recover(Files& files, const std::wstring& app, UpdateEvents* events) {
                                L". Check the files of the application folder against their OLD backups, or "
                                L"reinstall, then delete that file.");
     }
-    if (journal->phase == kCommitting) {
-        renames.Finish(journal->entries, true);
-        renames.Tidy(journal->entries, journalPath);
+    switch (journal->phase) {
+    case Phase::Committing:
+        mover.Finish(journal->entries, true);
+        [[fallthrough]];
+    case Phase::Tidying:
+        Conclude(files, mover, journalPath, *journal, journal->phase == Phase::Tidying, events);
         Tell(events, Step::RecoveryFinished, journalPath);
         return;
+    case Phase::Undoing:
+        mover.Undo(journal->entries);
+        [[fallthrough]];
+    case Phase::Staging:
+        mover.RemoveStaged(journal->entries);
+        mover.Delete(journalPath);
+        Tell(events, Step::RecoveryUndone, journalPath);
+        return;
     }
-    if (journal->phase == kUndoing) {
-        renames.Undo(journal->entries);
+}
+
+// A name whose backup is another listed name: applying both would back the
+// one up under the other's name.
+void RefuseBackupsListedAsNames(const std::vector<UpdateEntry>& entries) {
+    std::set<std::wstring> names;
+    for (const UpdateEntry& entry : entries) {
+        names.insert(FoldedName(entry.name));
     }
-    renames.RemoveStaged(journal->entries);
-    renames.Delete(journalPath);
-    Tell(events, Step::RecoveryUndone, journalPath);
+    for (const UpdateEntry& entry : entries) {
+        if (names.contains(FoldedName(BackupName(entry.name)))) {
+            throw RuntimeError(kErrPathFileAccess, L"Path/File access error: the update list names both " +
+                                                       entry.name + L" and its backup " + BackupName(entry.name) +
+                                                       L"; nothing was changed");
+        }
+    }
 }
 
 }  // namespace
 
 Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder) {
-    const std::wstring path = JournalPath(applicationFolder);
+    const std::wstring path = JournalPathOf(applicationFolder);
     if (!files.Facts(path).exists) {
         return files.Facts(UnfinishedJournalPath(applicationFolder)).exists ? Interrupted::Staging : Interrupted::None;
     }
-    const std::optional<std::string> text = files.ReadWholeFile(path);
-    const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
-    if (!journal) {
-        // Unreadable for now (locked by the updater at work) or damaged:
-        // either way nothing may be assumed about the install.
-        return text ? Interrupted::Damaged : Interrupted::Committing;
+    const std::optional<std::string> text = ReadJournalText(files, path);
+    if (!text) {
+        // Held for longer than a moment (by the updater at work): nothing
+        // may be assumed about the install.
+        return Interrupted::Committing;
     }
-    return journal->phase == kStaging ? Interrupted::Staging : Interrupted::Committing;
+    const std::optional<Journal> journal = ParseJournal(*text);
+    if (!journal) {
+        return Interrupted::Damaged;
+    }
+    switch (journal->phase) {
+    case Phase::Staging:
+        return Interrupted::Staging;
+    case Phase::Tidying:
+        return Interrupted::Tidying;
+    default:
+        return Interrupted::Committing;
+    }
 }
 
 void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, UpdateEvents* events) {
-    if (!files.Facts(JournalPath(applicationFolder)).exists &&
+    if (!files.Facts(JournalPathOf(applicationFolder)).exists &&
         !files.Facts(UnfinishedJournalPath(applicationFolder)).exists) {
         return;
     }
@@ -430,15 +409,23 @@ UpdateTransaction::UpdateTransaction(Files& files, std::wstring applicationFolde
 
 UpdateTransaction::~UpdateTransaction() { RollBack(); }
 
+std::wstring UpdateTransaction::JournalPath() const { return JournalPathOf(app_); }
+
 void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
     lock_ = TakeLock(files_, app_, events_);
     Recover(files_, app_, events_);
+    if (files_.Facts(JournalPath()).exists) {
+        // Only tidying was left, and it still is: what stays behind is
+        // an earlier backup set aside, which is removed below as a stray.
+        files_.Remove(JournalPath());
+    }
+    volume_ = files_.VolumeOf(app_);
     std::set<std::wstring> destinations;
     std::vector<std::wstring> strays;  // earlier backups' leftovers beside a backup
+    std::vector<UpdateEntry>& entries = journal_.entries;
     for (const std::wstring& name : names) {
-        const std::wstring sourcePath = Join(updates_, name);
         const std::unique_ptr<SourceFile> source = Retrying(
-            files_, events_, sourcePath, [&] { return open_(name); }, Side::kNew);
+            files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
         if (!source) {
             positions_.push_back(kAbsent);
             Tell(events_, Step::Absent, name);
@@ -473,24 +460,25 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
         if (setAside && files_.Facts(paths.aside).exists) {
             strays.push_back(paths.aside);
         }
-        positions_.push_back(static_cast<int>(entries_.size()));
-        entries_.push_back({.name = name,
-                            .size = fresh.size,
-                            .modified = fresh.modified,
-                            .current = {current.exists, current.size, current.modified},
-                            .backup = {setAside, backup.size, backup.modified}});
+        positions_.push_back(static_cast<int>(entries.size()));
+        entries.push_back({.name = name,
+                           .size = fresh.size,
+                           .modified = fresh.modified,
+                           .current = {current.exists, current.size, current.modified},
+                           .backup = {setAside, backup.size, backup.modified}});
     }
-    if (entries_.empty()) {
+    if (entries.empty()) {
         return;
     }
-    Renames renames(files_, app_, events_);
+    RefuseBackupsListedAsNames(entries);
+    Mover mover(files_, app_, events_, volume_);
     for (const std::wstring& stray : strays) {
-        renames.Delete(stray);  // older than the backup beside it, which steps aside in its place
+        mover.Delete(stray);  // older than the backup beside it, which steps aside in its place
     }
     pending_ = true;  // from here on a failure undoes, even one while the journal is written
     const std::wstring unfinished = UnfinishedJournalPath(app_);
-    files_.WriteWholeFile(unfinished, FormatJournal(entries_, entryLines_));
-    files_.RenameFile(unfinished, JournalPath(app_));
+    files_.WriteWholeFile(unfinished, FormatJournal(journal_));
+    files_.RenameFile(unfinished, JournalPath());
 }
 
 bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>& progress) {
@@ -498,14 +486,14 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     if (at == kAbsent || at == kNothingToDo) {
         return at == kNothingToDo;
     }
-    UpdateEntry& entry = entries_[static_cast<std::size_t>(at)];
+    UpdateEntry& entry = journal_.entries[static_cast<std::size_t>(at)];
     const Paths paths(app_, entry.name);
     const std::wstring sourcePath = Join(updates_, entry.name);
     const std::unique_ptr<SourceFile> source = Retrying(
         files_, events_, sourcePath, [&] { return open_(entry.name); }, Side::kNew);
     if (!source) {
-        // Vanished since it was planned, or its folder did: nothing to apply here.
-        files_.WriteAt(JournalPath(app_), entryLines_[static_cast<std::size_t>(at)], std::string(1, kVanished));
+        // Vanished since it was planned, or its folder did: nothing to apply
+        // here. The journal says so when the commit begins.
         entry.vanished = true;
         Tell(events_, Step::Vanished, entry.name);
         return false;
@@ -517,19 +505,23 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     // The same open file is checked, copied and checked again: its facts come
     // from it, never from the copy, whose time the destination's volume rounds.
     const FileFacts before = source->Facts();
+    const auto changed = [&](const wchar_t* how) {
+        throw RuntimeError(kErrPathFileAccess, L"Path/File access error: " + sourcePath + how);
+    };
     if (before.size != entry.size || before.modified != entry.modified) {
-        Changed(sourcePath, L" changed after the update was planned");
+        changed(L" changed after the update was planned");
     }
     if (check_) {
         // The check may read the current file, which may be briefly locked too.
         Retrying(files_, events_, paths.current, [&] { check_(*source, entry); });
     }
-    const std::uint64_t copied =
+    const SourceFile::Copied copied =
         Retrying(files_, events_, paths.staged, [&] { return source->CopyTo(paths.staged, progress); });
     const FileFacts after = source->Facts();
-    if (copied != entry.size || after.size != entry.size || after.modified != entry.modified) {
-        Changed(sourcePath, L" changed while it was copied");
+    if (copied.bytes != entry.size || after.size != entry.size || after.modified != entry.modified) {
+        changed(L" changed while it was copied");
     }
+    entry.digest = copied.digest;
     Tell(events_, Step::Staged, entry.name);
     return true;
 }
@@ -538,7 +530,7 @@ void UpdateTransaction::Commit(const std::function<void()>& progress) {
     if (!pending_) {
         return;  // nothing to apply
     }
-    for (const UpdateEntry& entry : entries_) {
+    for (const UpdateEntry& entry : journal_.entries) {
         if (!entry.vanished) {
             const std::wstring staged = Paths(app_, entry.name).staged;
             Retrying(files_, events_, staged, [&] { files_.Flush(staged); });
@@ -547,14 +539,19 @@ void UpdateTransaction::Commit(const std::function<void()>& progress) {
             }
         }
     }
-    const std::wstring journal = JournalPath(app_);
+    // The digests and the vanished marks reach the disk before the phase
+    // that relies on them: two writes, so that no torn write can pair the
+    // one with entries of the other.
+    const std::wstring journal = JournalPath();
+    files_.WriteAt(journal, kEntriesOffset, FormatJournal(journal_).substr(kEntriesOffset));
     committing_ = true;
-    files_.WriteAt(journal, kHeader.size(), std::string(1, kCommitting));
-    Renames renames(files_, app_, events_);
-    renames.Finish(entries_, false);
+    WritePhase(files_, journal, Phase::Committing);
+    Mover mover(files_, app_, events_, volume_);
+    mover.TrustStagedFiles();
+    mover.Finish(journal_.entries, false);
     pending_ = false;  // every file is in place: the update stands, whatever follows
     try {
-        renames.Tidy(entries_, journal);
+        Conclude(files_, mover, journal, journal_, false, events_);
     } catch (const RuntimeError&) {
         // Left to the next start, which finds every file in place and tidies up.
     }
@@ -567,17 +564,17 @@ void UpdateTransaction::RollBack() noexcept {
     if (!pending_) {
         return;
     }
-    const std::wstring journal = JournalPath(app_);
+    const std::wstring journal = JournalPath();
     bool undone = false;
     try {
-        Renames renames(files_, app_, events_);
+        Mover mover(files_, app_, events_, volume_);
         if (committing_) {
-            files_.WriteAt(journal, kHeader.size(), std::string(1, kUndoing));
-            renames.Undo(entries_);
+            WritePhase(files_, journal, Phase::Undoing);
+            mover.Undo(journal_.entries);
         }
-        renames.RemoveStaged(entries_);
-        renames.Delete(UnfinishedJournalPath(app_));
-        renames.Delete(journal);
+        mover.RemoveStaged(journal_.entries);
+        mover.Delete(UnfinishedJournalPath(app_));
+        mover.Delete(journal);
         for (auto folder = createdFolders_.rbegin(); folder != createdFolders_.rend(); ++folder) {
             files_.RemoveEmptyFolder(*folder);
         }
@@ -590,6 +587,17 @@ void UpdateTransaction::RollBack() noexcept {
     } catch (...) {
         // Nobody to tell.
     }
+}
+
+void ApplyUpdate(UpdateTransaction& update, const std::vector<std::wstring>& names,
+                 const std::function<void(std::size_t)>& staged, const std::function<void()>& progress) {
+    update.Plan(names);
+    for (std::size_t position = 0; position < names.size(); ++position) {
+        if (update.Stage(position, progress)) {
+            staged(position);
+        }
+    }
+    update.Commit(progress);
 }
 
 }  // namespace tessaloom

@@ -2,20 +2,25 @@
 // Applying an update as a transaction: whatever happens, every file in the
 // application folder ends all-old or all-new.
 //
-// Stage: each new file is copied beside its destination as "<name>.tessaloom-new";
-// nothing installed is touched. Commit: once every staged file is on disk, by
-// renames only, an earlier backup "OLD<name>" steps aside as
-// "OLD<name>.tessaloom-old", the current file becomes "OLD<name>" and the staged
-// file takes the name; the earlier backups are removed only when every file is
-// in place. A failure undoes the renames in reverse and removes what was staged.
+// Stage: each new file is copied beside its destination as "<name>.tessaloom-new"
+// and its digest taken; nothing installed is touched. Commit: once every
+// staged file is on disk, each entry's renames, in order:
+//   1. the earlier backup "OLD<name>" steps aside as "OLD<name>.tessaloom-old";
+//   2. the current file becomes "OLD<name>";
+//   3. the staged file takes the name.
+// Each move is due when its source holds what the journal recorded for it
+// and its target is free. Finishing does the due moves in order; undoing and
+// abandoning an entry do them backwards, target and source swapped, under the
+// same test; tidying then removes the earlier backups that stepped aside.
 //
-// A journal, "TessaloomUpdate.journal" in the application folder, is on disk
-// from the start of staging to the end of the commit. Its phase says what a
-// crash left behind: while staging, only staged files to remove; once the
-// commit has begun, renames to finish; while a failed commit is undone, renames
-// to undo. It records what stood at each destination, so that a folder changed
-// since the crash is recognised: such an entry is abandoned, never overwritten.
-// RecoverInterruptedUpdate does that at the next start and before every walk.
+// A journal (update/journal.h) is on disk from the start of staging until
+// tidying is done. Its phase says what a crash left behind: while staging,
+// only staged files to remove; once the commit has begun, moves to finish;
+// while a failed commit is undone, moves to undo; once every move is done,
+// only tidying, which never stands in the way of a start. What it records of
+// each destination tells a folder changed since the crash: such an entry is
+// abandoned, never overwritten. RecoverInterruptedUpdate does that at the
+// next start and before every walk.
 //
 // One transaction at a time runs in an application folder, whichever session
 // or instance runs it: each holds the lock file "TessaloomUpdate.lock" there.
@@ -23,79 +28,36 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/error.h"
 #include "core/seams.h"
+#include "update/events.h"
 #include "update/file_names.h"
+#include "update/journal.h"
+#include "update/retry.h"
 
 namespace tessaloom {
-
-// How long a sharing or lock violation (or access denied on a file that is
-// not read-only) is waited out before it counts: 4.55 s in all.
-inline constexpr int kRetryPauses[] = {50, 100, 200, 400, 800, 1000, 1000, 1000};
 
 // Two modification times of the same content on different volumes differ by
 // the coarser volume's resolution: FAT keeps 2 s (some drivers 1 s), exFAT
 // 10 ms, NTFS 100 ns. In 100 ns units.
 inline constexpr std::uint64_t kTimeTolerance = 20'000'000;
 
-// What stood at a path when the update was planned.
-struct RecordedFile {
-    bool exists = false;
-    std::uint64_t size = 0;
-    std::uint64_t modified = 0;
-};
-
-// One destination of an update and what stood there before it.
-struct UpdateEntry {
-    std::wstring name;       // relative to both folders, as first listed
-    std::uint64_t size = 0;  // of the new file
-    std::uint64_t modified = 0;
-    RecordedFile current;   // the file the new one replaces
-    RecordedFile backup;    // the earlier backup that steps aside (only with a current file)
-    bool recorded = true;   // false for a journal of an older updater, which kept no facts
-    bool vanished = false;  // its new file disappeared before it was staged
-};
-
-// What applying does, step by step, told to whoever keeps a record of it
-// (the walk's log, or the window an elevated instance reports to). Called as
-// each step is done; a sink that throws fails the update, which is undone.
-class UpdateEvents {
-public:
-    enum class Step {
-        Absent,            // listed, but its new file is not in the update folder
-        ListedTwice,       // its destination was listed before: applied once
-        Identical,         // the current file already holds the new bytes: left alone
-        Staged,            // the new file is copied beside its destination
-        Vanished,          // the new file disappeared before it was copied: skipped
-        BackedUp,          // the current file became its backup ("OLD" + name)
-        Replaced,          // the new file took the destination's name
-        Recovering,        // an interrupted update was found (name: the journal)
-        RecoveryFinished,  // ... and its commit was completed
-        RecoveryUndone,    // ... and it was undone
-        RolledBack,        // a failure: every change of this walk was undone
-        RollBackLeft,      // a failure: undoing failed too, the journal stays for the next start
-        Abandoned,         // the destination changed since the interruption: left as it is now
-        JournalDamaged,    // the journal cannot be trusted: kept, nothing done (name: the journal)
-    };
-    virtual ~UpdateEvents() = default;
-    // A step done for a name relative to the folders (or a path, where said).
-    virtual void Did(Step step, const std::wstring& name) = 0;
-    // A transient failure on `path`, tried again after `pauseMilliseconds`.
-    virtual void Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) = 0;
-};
-
 // What an interrupted update left: nothing, staged files only (nothing
 // installed was touched), a commit under way (the install is half-changed),
-// or a journal that cannot be read as one.
-enum class Interrupted { None, Staging, Committing, Damaged };
+// a complete update with something left to tidy, or a journal that cannot be
+// read as one. A journal held open for a moment is waited out.
+enum class Interrupted { None, Staging, Committing, Tidying, Damaged };
 Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder);
 
 // Finishes or undoes what an interrupted update left in the application
 // folder, under the folder's lock; costs one attribute query when there is
-// nothing. Transient locks are waited out. Throws when it cannot.
+// nothing. Transient locks are waited out. Throws when it cannot, except
+// where only tidying is left: that is tried once and otherwise left for the
+// next start.
 void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, UpdateEvents* events = nullptr);
 
 // Opens the new file of a listed name; nothing when it is not there.
@@ -123,6 +85,8 @@ public:
     // case or separator) and a current file already identical to its new
     // file need nothing. Throws, before anything is written, for a folder in
     // a destination's place or a name too long for its working files.
+    // A list that names both a file and its backup ("x.dll" and
+    // "OLDx.dll") is refused too: the one's backup would take the other's name.
     void Plan(const std::vector<std::wstring>& names);
     // Stages position i (from 0) of the planned names. False when there was
     // nothing to apply there: its new file is absent or vanished meanwhile.
@@ -135,6 +99,7 @@ public:
 
 private:
     void RollBack() noexcept;
+    std::wstring JournalPath() const;
 
     Files& files_;
     UpdateEvents* events_;
@@ -143,12 +108,19 @@ private:
     SourceOpener open_;
     SourceCheck check_;
     std::unique_ptr<FolderLock> lock_;
-    std::vector<UpdateEntry> entries_;
-    std::vector<std::size_t> entryLines_;       // where each entry's line starts in the journal
+    Volume volume_;
+    Journal journal_;
     std::vector<int> positions_;                // entry of each position, or kAbsent / kNothingToDo
     std::vector<std::wstring> createdFolders_;  // by this walk, outermost first
     bool pending_ = false;                      // the journal is on disk and the update not finished
     bool committing_ = false;
 };
+
+// Plans `names`, stages each and commits them: the walk of the window and
+// of the elevated instance alike. `staged` hears of each position (from 0)
+// that was applied or needed nothing; `progress` is called while large files
+// are copied and flushed.
+void ApplyUpdate(UpdateTransaction& update, const std::vector<std::wstring>& names,
+                 const std::function<void(std::size_t)>& staged, const std::function<void()>& progress);
 
 }  // namespace tessaloom

@@ -54,6 +54,8 @@ void WalkLog::Did(Step step, const std::wstring& name) {
                     L"file was removed");
     case Step::JournalDamaged:
         return Note(L"The record of an interrupted update is damaged and was left alone: " + name);
+    case Step::TidyingLeft:
+        return Note(L"The update is complete; what is left to tidy is tried again at the next start: " + name);
     }
 }
 

@@ -168,8 +168,11 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
         {L"C:\\", {}, true},
         {L"relative", {}, false},
         {L"C:relative", {}, false},
-        {L"\\\\server\\share\\Update", {}, false},
-        {L"//server/share/Update", {}, false},
+        // A Documents folder redirected to a share; never a share without a name.
+        {L"\\\\server\\share\\Update", {}, true},
+        {L"//server/share/Update", {}, true},
+        {L"\\\\server", {}, false},
+        {L"\\\\server\\\\Update", {}, false},
         {L"\\\\.\\pipe\\x", {}, false},
         {L"\\\\.\\C:\\Update", {}, false},
         {L"\\\\?\\C:\\Update", {}, false},
@@ -245,6 +248,10 @@ TEST(Elevation, EveryGarbledOrOutOfRangeReportIsAnErrorNeverAPosition) {
     } cases[] = {
         {"staged|1", 0, {L"staged 1"}},
         {"did|11|b.dll", 0, {L"11 b.dll"}},
+        // the last steps: an abandoned entry, a damaged journal, tidying left
+        {"did|12|b.dll", 0, {L"12 b.dll"}},
+        {"did|13|b.dll", 0, {L"13 b.dll"}},
+        {"did|14|b.dll", 0, {L"14 b.dll"}},
         {"retry|50|32|busy|C:\\U\\a.dll", 0, {L"retry 50 32 C:\\U\\a.dll"}},
         {"result|112|full", 112, {}},
         // positions: past the last name, negative, too large for any number, not a number
@@ -255,7 +262,7 @@ TEST(Elevation, EveryGarbledOrOutOfRangeReportIsAnErrorNeverAPosition) {
         {"staged| 1", kErrInternal, {}},
         {"staged|", kErrInternal, {}},
         // steps out of range
-        {"did|12|b.dll", kErrInternal, {}},
+        {"did|15|b.dll", kErrInternal, {}},
         {"did|-1|b.dll", kErrInternal, {}},
         {"did|one|b.dll", kErrInternal, {}},
         // numbers out of range

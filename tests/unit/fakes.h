@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/elevated.h"
+#include "core/digest.h"
 #include "app/form1.h"
 #include "ui/form_model.h"
 
@@ -73,6 +74,7 @@ public:
     std::set<std::wstring> vanishing;
     std::set<std::wstring> changing;   // sources written to while they are copied
     std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
+    Volume volume;                     // of the application folder
     std::vector<int> pauses;
     std::set<std::wstring> folders;  // made by CreateFolders
     std::set<std::wstring> locks;    // lock files held
@@ -147,6 +149,12 @@ public:
         return std::make_unique<Held>(locks, path);
     }
     void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
+    void FlushFolder(const std::wstring& folder) override { Change(L"flush folder " + folder, folder); }
+    Volume VolumeOf(const std::wstring&) override { return volume; }
+    std::uint64_t DigestOf(const std::wstring& path) override {
+        Touch(path);
+        return tessaloom::DigestOf(files.at(path).content);
+    }
     void RenameFile(const std::wstring& from, const std::wstring& to) override {
         Change(L"rename " + from, from);
         if (files.contains(to) || !files.contains(from)) {
@@ -204,14 +212,14 @@ private:
             files_.Touch(other);
             return files_.files.at(other).content == files_.files.at(path_).content;
         }
-        std::uint64_t CopyTo(const std::wstring& to, const std::function<void()>& progress) override {
+        Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) override {
             files_.Change(L"copy " + to, path_);
             progress();
             FakeFile& source = files_.files.at(path_);
             const std::uint64_t resolution = files_.timeResolution;
             files_.files[to] = {.content = source.content,
                                 .modified = (source.modified + resolution - 1) / resolution * resolution};
-            const std::uint64_t copied = source.content.size();
+            const Copied copied{source.content.size(), tessaloom::DigestOf(source.content)};
             if (files_.changing.contains(path_)) {
                 source.modified = files_.Tick();  // written meanwhile, same size
             }

@@ -25,8 +25,10 @@ constexpr wchar_t kApp[] = L"C:\\App";
 constexpr auto npos = std::string::npos;
 constexpr wchar_t kStart[] = L"start \"C:\\App\\Tessaloom Main.exe\"";
 constexpr wchar_t kJournal[] = L"C:\\App\\TessaloomUpdate.journal";
-// Rewriting the journal in place: only the phase, unless a file vanished.
+// Rewriting the journal in place: the digests, then the phase "commit",
+// then the phase "tidy".
 constexpr wchar_t kPhaseWrite[] = L"write C:\\App\\TessaloomUpdate.journal";
+constexpr int kCommitPhaseWrite = 2;
 
 // Three kinds of destination: new, with a current file and an earlier
 // backup, and a hidden current file; plus a name in a subfolder.
@@ -133,7 +135,8 @@ TEST(Transaction, ACrashAtAnyStepIsFinishedOrUndoneAtTheNextStartEvenIfThatCrash
                     walkDone = true;
                 } catch (const Crash&) {
                 }
-                const bool committed = std::count(machine.journal.begin(), machine.journal.end(), kPhaseWrite) != 0;
+                const bool committed =
+                    std::count(machine.journal.begin(), machine.journal.end(), kPhaseWrite) >= kCommitPhaseWrite;
                 // The next start, which may die too, then the one after it.
                 files.crashed = false;
                 files.crashAt = recoveryCrashAt == 0 ? 0 : files.changes + recoveryCrashAt;
@@ -363,7 +366,10 @@ void CrashCommitting(FakeMachine& machine, int rename) {
     clean.files = machine.files.files;
     clean.vanishing = machine.files.vanishing;
     Walk(clean);
-    const auto phase = std::find(changes.rbegin(), changes.rend(), kPhaseWrite).base() - 1;
+    auto phase = changes.begin();
+    for (int write = 0; write < kCommitPhaseWrite; ++write) {
+        phase = std::find(write == 0 ? changes.begin() : phase + 1, changes.end(), kPhaseWrite);
+    }
     machine.files.crashAt = static_cast<int>(phase - changes.begin()) + 1 + rename;
     EXPECT_THROW(Walk(machine.files), Crash);
     machine.files.crashed = false;

@@ -209,8 +209,8 @@ TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
         EXPECT_EQ(CreateFileW(At(L"new.dll").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr),
                   INVALID_HANDLE_VALUE);
-        EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);
-        EXPECT_EQ(source->CopyTo(At(L"staged"), {}), 11U);  // again, over what an earlier run left
+        EXPECT_EQ(source->CopyTo(At(L"staged"), {}).bytes, 11U);
+        EXPECT_EQ(source->CopyTo(At(L"staged"), {}).bytes, 11U);  // again, over what an earlier run left
     }
     {
         // A large copy tells its progress from its first chunk on, so the window answers meanwhile.
@@ -220,7 +220,7 @@ TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
         }
         test::WriteBytes(At(L"large.dll"), large);
         int calls = 0;
-        EXPECT_EQ(files.OpenSource(At(L"large.dll"))->CopyTo(At(L"large.staged"), [&calls] { ++calls; }), large.size());
+        EXPECT_EQ(files.OpenSource(At(L"large.dll"))->CopyTo(At(L"large.staged"), [&calls] { ++calls; }).bytes, large.size());
         EXPECT_GE(calls, 1);
         EXPECT_TRUE(Read(L"large.staged") == large);
         files.Remove(At(L"large.dll"));

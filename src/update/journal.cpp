@@ -1,0 +1,123 @@
+#include "update/journal.h"
+
+#include <charconv>
+#include <iterator>
+
+#include "core/text.h"
+#include "update/file_names.h"
+
+namespace tessaloom {
+namespace {
+
+constexpr std::string_view kHeaderStart = "TessaloomUpdate journal ";
+constexpr std::string_view kEnd = "end\r\n";
+constexpr char kVanished = 'X';
+
+std::optional<std::uint64_t> Number(std::string_view& rest, int base = 10) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value, base);
+    if (error != std::errc() || end == rest.data() || end == rest.data() + rest.size() || *end != ' ') {
+        return std::nullopt;
+    }
+    rest.remove_prefix(static_cast<std::size_t>(end - rest.data()) + 1);
+    return value;
+}
+
+std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
+    if (line.size() < 4 || std::string_view("CX-").find(line[0]) == std::string_view::npos ||
+        (line[1] != 'B' && line[1] != '-') || line[2] != ' ') {
+        return std::nullopt;
+    }
+    UpdateEntry entry;
+    entry.vanished = line[0] == kVanished;
+    entry.current.exists = line[0] == 'C' || (entry.vanished && version == 1);
+    entry.backup.exists = line[1] == 'B';
+    entry.recorded = version >= 2;
+    entry.digested = version >= 3;
+    line.remove_prefix(3);
+    struct Field {
+        std::uint64_t* value;
+        int base;
+    };
+    const Field newFile[] = {{&entry.size, 10}, {version >= 3 ? &entry.digest : &entry.modified, version >= 3 ? 16 : 10}};
+    const Field others[] = {{&entry.current.size, 10},
+                            {&entry.current.modified, 10},
+                            {&entry.backup.size, 10},
+                            {&entry.backup.modified, 10}};
+    for (const Field& field : newFile) {
+        const auto number = Number(line, field.base);
+        if (!number) {
+            return std::nullopt;
+        }
+        *field.value = *number;
+    }
+    for (std::size_t i = 0; version >= 2 && i < std::size(others); ++i) {
+        const auto number = Number(line);
+        if (!number) {
+            return std::nullopt;
+        }
+        *others[i].value = *number;
+    }
+    entry.name = DecodeUtf8(line);
+    // Only a name that could have been listed is ever acted on.
+    if (!IsPlainRelativeName(entry.name) || EncodeUtf8(entry.name) != line) {
+        return std::nullopt;
+    }
+    return entry;
+}
+
+}  // namespace
+
+std::string FormatJournal(const Journal& journal) {
+    std::string text(kHeaderStart);
+    text += "3\r\nphase ";
+    text += static_cast<char>(journal.phase);
+    text += "\r\n";
+    for (const UpdateEntry& entry : journal.entries) {
+        text += entry.vanished ? kVanished : entry.current.exists ? 'C' : '-';
+        text += entry.backup.exists ? 'B' : '-';
+        char digest[17] = {};
+        const auto end = std::to_chars(digest, digest + 16, entry.digest, 16).ptr;
+        text += ' ' + std::to_string(entry.size) + ' ' + std::string(16 - (end - digest), '0') + std::string(digest, end);
+        for (const std::uint64_t number :
+             {entry.current.size, entry.current.modified, entry.backup.size, entry.backup.modified}) {
+            text += ' ' + std::to_string(number);
+        }
+        text += ' ' + EncodeUtf8(entry.name) + "\r\n";
+    }
+    text += kEnd;
+    return text;
+}
+
+std::optional<Journal> ParseJournal(std::string_view text) {
+    if (!text.starts_with(kHeaderStart)) {
+        return std::nullopt;
+    }
+    text.remove_prefix(kHeaderStart.size());
+    const int version = text.size() < 1 ? 0 : text[0] - '0';
+    if (version < 1 || version > 3 || text.size() < 12 || text.substr(1, 8) != "\r\nphase " ||
+        text.substr(10, 2) != "\r\n") {
+        return std::nullopt;
+    }
+    Journal journal{static_cast<Phase>(text[9]), {}};
+    const std::string_view phases = version >= 3 ? "SCUT" : "SCU";
+    if (phases.find(text[9]) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text.remove_prefix(12);
+    while (text != kEnd) {
+        const std::size_t end = text.find("\r\n");
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        std::optional<UpdateEntry> entry = ParseEntry(text.substr(0, end), version);
+        if (!entry) {
+            return std::nullopt;
+        }
+        journal.entries.push_back(std::move(*entry));
+        text.remove_prefix(end + 2);
+    }
+    return journal;
+}
+
+}  // namespace tessaloom
