@@ -176,8 +176,8 @@ void ApplyElevated(Channel& channel, Files& files, ElevatedPlan plan, UpdateEven
     plan.files.clear();
     for (const std::wstring& name : plan.names) {
         const std::wstring path = Join(plan.updateFolder, name);
-        std::unique_ptr<SourceFile> source =
-            Retrying(files, &events, path, [&] { return files.OpenSource(path); }, Side::kNew);
+        std::unique_ptr<SourceFile> source = Retrying(
+            files, &events, path, [&] { return files.OpenSource(path); }, Side::kNew);
         plan.files.push_back(source ? channel.HandOver(std::move(source)) : 0);
     }
     channel.Send(EncodePlan(plan));

@@ -66,7 +66,7 @@ private:
 
     Platform p_;
     std::unique_ptr<SpecialFolder> FolderService;
-    WalkLog log_;  // what the start-up and a walk did, written when the walk ends
+    WalkLog log_;                   // what the start-up and a walk did, written when the walk ends
     std::optional<bool> writable_;  // whether this user may change the application folder, once asked
     bool loaded_ = true;
     bool ended_ = false;

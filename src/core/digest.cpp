@@ -26,9 +26,7 @@ std::uint32_t Read32(const unsigned char* at) {
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
-std::uint64_t Round(std::uint64_t lane, std::uint64_t input) {
-    return std::rotl(lane + input * kPrime2, 31) * kPrime1;
-}
+std::uint64_t Round(std::uint64_t lane, std::uint64_t input) { return std::rotl(lane + input * kPrime2, 31) * kPrime1; }
 
 std::uint64_t Merge(std::uint64_t hash, std::uint64_t lane) { return (hash ^ Round(0, lane)) * kPrime1 + kPrime4; }
 

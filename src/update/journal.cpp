@@ -39,7 +39,8 @@ std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
         std::uint64_t* value;
         int base;
     };
-    const Field newFile[] = {{&entry.size, 10}, {version >= 3 ? &entry.digest : &entry.modified, version >= 3 ? 16 : 10}};
+    const Field newFile[] = {{&entry.size, 10},
+                             {version >= 3 ? &entry.digest : &entry.modified, version >= 3 ? 16 : 10}};
     const Field others[] = {{&entry.current.size, 10},
                             {&entry.current.modified, 10},
                             {&entry.backup.size, 10},
@@ -78,7 +79,8 @@ std::string FormatJournal(const Journal& journal) {
         text += entry.backup.exists ? 'B' : '-';
         char digest[17] = {};
         const auto end = std::to_chars(digest, digest + 16, entry.digest, 16).ptr;
-        text += ' ' + std::to_string(entry.size) + ' ' + std::string(16 - (end - digest), '0') + std::string(digest, end);
+        text +=
+            ' ' + std::to_string(entry.size) + ' ' + std::string(16 - (end - digest), '0') + std::string(digest, end);
         for (const std::uint64_t number :
              {entry.current.size, entry.current.modified, entry.backup.size, entry.backup.modified}) {
             text += ' ' + std::to_string(number);

@@ -30,6 +30,11 @@ struct RecordedFile {
     std::uint64_t modified = 0;
 };
 
+// Two modification times of the same content on different volumes differ by
+// the coarser volume's resolution: FAT keeps 2 s (some drivers 1 s), exFAT
+// 10 ms, NTFS 100 ns. In 100 ns units.
+inline constexpr std::uint64_t kTimeTolerance = 20'000'000;
+
 // One destination of an update and what stood there before it.
 struct UpdateEntry {
     std::wstring name;       // relative to both folders, as first listed

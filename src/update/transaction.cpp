@@ -5,16 +5,13 @@
 #include <set>
 
 #include "core/text.h"
+#include "update/moves.h"
 
 namespace tessaloom {
 namespace {
 
 constexpr int kAbsent = -1;
 constexpr int kNothingToDo = -2;
-// A volume that keeps local times shows every time moved by the change of
-// the time zone or of daylight saving: whole quarter hours, within a day.
-constexpr std::uint64_t kQuarterHour = 9'000'000'000;
-constexpr std::uint64_t kDay = 96 * kQuarterHour;
 
 using Step = UpdateEvents::Step;
 
@@ -33,232 +30,9 @@ std::unique_ptr<FolderLock> TakeLock(Files& files, const std::wstring& app, Upda
     return Retrying(files, events, path, [&] { return files.Lock(path); });
 }
 
-std::uint64_t Distance(std::uint64_t first, std::uint64_t second) {
-    return first > second ? first - second : second - first;
-}
-
 [[noreturn]] void Refuse(const std::wstring& path) {
     throw RuntimeError(kErrAccessDenied, L"Access is denied: " + path);
 }
-
-// The paths of one entry.
-struct Paths {
-    Paths(const std::wstring& app, const std::wstring& name)
-        : current(Join(app, name)),
-          backup(Join(app, BackupName(name))),
-          staged(current + kStagedSuffix),
-          aside(backup + kAsideSuffix) {}
-    std::wstring current;
-    std::wstring backup;
-    std::wstring staged;
-    std::wstring aside;
-};
-
-// What a move's source holds before the move, and its target after it.
-enum class Holds { kEarlierBackup, kCurrent, kNew };
-
-struct Move {
-    std::wstring from;
-    std::wstring to;
-    Holds holds;
-};
-
-// Only a current file makes a backup, so only then does the earlier one
-// step aside (an updater before this one recorded one either way).
-bool SetsAside(const UpdateEntry& entry) { return entry.current.exists && entry.backup.exists; }
-
-// An entry's renames, in the order a commit does them.
-std::vector<Move> MovesOf(const UpdateEntry& entry, const Paths& paths) {
-    std::vector<Move> moves;
-    if (SetsAside(entry)) {
-        moves.push_back({paths.backup, paths.aside, Holds::kEarlierBackup});
-    }
-    if (entry.current.exists) {
-        moves.push_back({paths.current, paths.backup, Holds::kCurrent});
-    }
-    moves.push_back({paths.staged, paths.current, Holds::kNew});
-    return moves;
-}
-
-// Does the moves of entries forwards (finishing a commit) or backwards
-// (undoing one, or abandoning an entry), each only where it is due.
-class Mover {
-public:
-    Mover(Files& files, const std::wstring& app, UpdateEvents* events, Volume volume)
-        : files_(files), app_(app), events_(events), volume_(volume) {}
-
-    // While this walk commits what it staged itself, under the lock, a
-    // staged file is taken to be what was copied there; recovery reads it.
-    void TrustStagedFiles() { trustStaged_ = true; }
-
-    // Puts every new file in place. With `abandon`, an entry whose
-    // destination changed since the update was planned is left as it is now
-    // and its staged file removed; without, that is an error.
-    void Finish(std::vector<UpdateEntry>& entries, bool abandon) {
-        for (UpdateEntry& entry : entries) {
-            if (entry.vanished) {
-                continue;
-            }
-            const Paths paths(app_, entry.name);
-            if (const wchar_t* how = FinishOne(entry, paths)) {
-                if (!abandon) {
-                    throw RuntimeError(kErrPathFileAccess, L"Path/File access error: " + paths.current + how);
-                }
-                UndoOne(entry, paths);
-                Delete(paths.staged);
-                entry.vanished = true;  // nothing of it is tidied
-                Tell(events_, Step::Abandoned, entry.name);
-            }
-        }
-    }
-
-    void Undo(const std::vector<UpdateEntry>& entries) {
-        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-            if (!entry->vanished) {
-                UndoOne(*entry, Paths(app_, entry->name));
-            }
-        }
-    }
-
-    // Writes the folders' entries through where the volume keeps no log of
-    // them, so that the journal never outlives the renames it describes.
-    void FlushFolders(const std::vector<UpdateEntry>& entries) {
-        if (volume_.loggedEntries) {
-            return;
-        }
-        std::set<std::wstring> folders;
-        for (const UpdateEntry& entry : entries) {
-            folders.insert(Join(app_, std::wstring(FolderPart(entry.name))));
-        }
-        for (const std::wstring& folder : folders) {
-            Retrying(files_, events_, folder, [&] { files_.FlushFolder(folder); });
-        }
-    }
-
-    // After a complete commit: backups become ordinary files, earlier ones
-    // go. False when something is left; each step is tried once when
-    // `quietly`, and waited out otherwise.
-    bool Tidy(const std::vector<UpdateEntry>& entries, bool quietly) {
-        bool done = true;
-        const auto attempt = [&](const std::wstring& path, const std::function<void()>& step) {
-            try {
-                quietly ? step() : Retrying(files_, events_, path, step);
-            } catch (const RuntimeError&) {
-                done = false;
-            }
-        };
-        for (const UpdateEntry& entry : entries) {
-            const Paths paths(app_, entry.name);
-            if (entry.vanished) {
-                continue;
-            }
-            if (entry.current.exists && Exists(paths.backup)) {
-                attempt(paths.backup, [&] { files_.MakeOrdinary(paths.backup); });
-            }
-            if (SetsAside(entry)) {
-                attempt(paths.aside, [&] { files_.Remove(paths.aside); });
-            }
-        }
-        return done;
-    }
-
-    void RemoveStaged(const std::vector<UpdateEntry>& entries) {
-        for (const UpdateEntry& entry : entries) {
-            Delete(Paths(app_, entry.name).staged);
-        }
-    }
-
-    void Delete(const std::wstring& path) {
-        Retrying(files_, events_, path, [&] { files_.Remove(path); });
-    }
-
-private:
-    bool Exists(const std::wstring& path) { return files_.Facts(path).exists; }
-
-    // A file recorded by its size and time (a rename keeps both); a journal
-    // without records trusts what is there.
-    bool HoldsRecorded(const FileFacts& facts, const RecordedFile& recorded, bool trusted) const {
-        if (trusted) {
-            return true;
-        }
-        const std::uint64_t moved = Distance(facts.modified, recorded.modified);
-        return facts.size == recorded.size &&
-               (moved == 0 || (volume_.localTimes && moved % kQuarterHour == 0 && moved <= kDay));
-    }
-
-    bool Holds(const std::wstring& path, const UpdateEntry& entry, Holds what) {
-        const FileFacts facts = files_.Facts(path);
-        if (!facts.exists || facts.folder) {
-            return false;
-        }
-        switch (what) {
-        case Holds::kEarlierBackup:
-            return HoldsRecorded(facts, entry.backup, !entry.recorded);
-        case Holds::kCurrent:
-            return HoldsRecorded(facts, entry.current, !entry.recorded);
-        case Holds::kNew:
-            break;
-        }
-        if (facts.size != entry.size) {
-            return false;
-        }
-        if (!entry.digested) {
-            // An older journal knew the new file by its time, as the volume keeps it.
-            return Distance(facts.modified, entry.modified) <= kTimeTolerance &&
-                   !(entry.recorded && entry.current.exists && HoldsRecorded(facts, entry.current, false));
-        }
-        if (trustStaged_ && path.ends_with(kStagedSuffix)) {
-            return true;
-        }
-        return Retrying(files_, events_, path, [&] { return files_.DigestOf(path); }) == entry.digest;
-    }
-
-    // A move is due when its source holds what it should and its target is
-    // free, and done when its target holds that (its source may be the
-    // target of the next move); undoing it is due when it is done and its
-    // source is free.
-    bool Due(const Move& move, const UpdateEntry& entry) {
-        return Holds(move.from, entry, move.holds) && !Exists(move.to);
-    }
-    bool Done(const Move& move, const UpdateEntry& entry) { return Holds(move.to, entry, move.holds); }
-
-    void Rename(const std::wstring& from, const std::wstring& to) {
-        Retrying(files_, events_, from, [&] { files_.RenameFile(from, to); });
-    }
-
-    // One entry's moves; the reason it cannot be finished safely, or null.
-    const wchar_t* FinishOne(const UpdateEntry& entry, const Paths& paths) {
-        for (const Move& move : MovesOf(entry, paths)) {
-            if (Due(move, entry)) {
-                Rename(move.from, move.to);
-                if (move.holds != Holds::kEarlierBackup) {
-                    Tell(events_, move.holds == Holds::kCurrent ? Step::BackedUp : Step::Replaced, entry.name);
-                }
-            } else if (!Done(move, entry)) {
-                return move.holds == Holds::kEarlierBackup ? L"'s backup was changed by someone else meanwhile"
-                       : move.holds == Holds::kNew && !Exists(move.from)
-                           ? L" lost its new version before it was put in place"
-                           : L" was changed by someone else meanwhile";
-            }
-        }
-        return nullptr;
-    }
-
-    void UndoOne(const UpdateEntry& entry, const Paths& paths) {
-        const std::vector<Move> moves = MovesOf(entry, paths);
-        for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
-            if (Done(*move, entry) && !Exists(move->from)) {
-                Rename(move->to, move->from);
-            }
-        }
-    }
-
-    Files& files_;
-    const std::wstring& app_;
-    UpdateEvents* events_;
-    Volume volume_;
-    bool trustStaged_ = false;
-};
 
 void WritePhase(Files& files, const std::wstring& journal, Phase phase) {
     files.WriteAt(journal, kPhaseOffset, std::string(1, static_cast<char>(phase)));
@@ -352,8 +126,8 @@ void RefuseBackupsListedAsNames(const std::vector<UpdateEntry>& entries) {
     }
     for (const UpdateEntry& entry : entries) {
         if (names.contains(FoldedName(BackupName(entry.name)))) {
-            throw RuntimeError(kErrPathFileAccess, L"Path/File access error: the update list names both " +
-                                                       entry.name + L" and its backup " + BackupName(entry.name) +
+            throw RuntimeError(kErrPathFileAccess, L"Path/File access error: the update list names both " + entry.name +
+                                                       L" and its backup " + BackupName(entry.name) +
                                                        L"; nothing was changed");
         }
     }

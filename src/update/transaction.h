@@ -41,11 +41,6 @@
 
 namespace tessaloom {
 
-// Two modification times of the same content on different volumes differ by
-// the coarser volume's resolution: FAT keeps 2 s (some drivers 1 s), exFAT
-// 10 ms, NTFS 100 ns. In 100 ns units.
-inline constexpr std::uint64_t kTimeTolerance = 20'000'000;
-
 // What an interrupted update left: nothing, staged files only (nothing
 // installed was touched), a commit under way (the install is half-changed),
 // a complete update with something left to tidy, or a journal that cannot be
