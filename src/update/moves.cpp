@@ -79,7 +79,8 @@ void Mover::FlushFolders(const std::vector<UpdateEntry>& entries) {
     }
     std::set<std::wstring> folders;
     for (const UpdateEntry& entry : entries) {
-        folders.insert(Join(app_, std::wstring(FolderPart(entry.name))));
+        const std::wstring_view folder = FolderPart(entry.name);
+        folders.insert(folder.empty() ? app_ : Join(app_, std::wstring(folder)));
     }
     for (const std::wstring& folder : folders) {
         Retrying(files_, events_, folder, [&] { files_.FlushFolder(folder); });

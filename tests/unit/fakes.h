@@ -195,6 +195,10 @@ public:
         }
     }
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override {
+        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
+            --lock->second;
+            return std::nullopt;  // held by someone else
+        }
         const auto found = files.find(path);
         return found == files.end() ? std::nullopt : std::optional(found->second.content);
     }

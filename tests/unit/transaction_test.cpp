@@ -622,3 +622,222 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
 
 }  // namespace
 }  // namespace tessaloom::test
+
+namespace tessaloom::test {
+namespace {
+
+// Every move list (a new file alone, with a current file, with an earlier
+// backup too, in a new subfolder) crashed before each change of its walk,
+// then again at each change of the recovery that follows: one right outcome
+// per cell, all-old until the commit phase is on disk, all-new after it.
+TEST(Recovery, EveryMoveListCrashedAtEveryStepTwice) {
+    struct Shape {
+        const char* what;
+        const wchar_t* name;
+        std::vector<std::pair<std::wstring, std::string>> before;  // in the application folder
+    };
+    const std::vector<Shape> shapes = {
+        {"new file alone", L"a.dll", {}},
+        {"current file", L"a.dll", {{L"a.dll", "old a"}}},
+        {"current file and earlier backup", L"a.dll", {{L"a.dll", "old a"}, {L"OLDa.dll", "older a"}}},
+        {"new subfolder", L"sub\\a.dll", {}},
+    };
+    int cells = 0;
+    for (const Shape& shape : shapes) {
+        const auto run = [&](int crashAt, int recoveryCrashAt) {
+            FakeMachine machine;
+            machine.NewFile(shape.name, "new a");
+            for (const auto& [name, content] : shape.before) {
+                machine.AppFile(name, content);
+            }
+            Folder before = AppFolder(machine.files);
+            FakeFiles& files = machine.files;
+            files.crashAt = crashAt;
+            bool done = true;
+            try {
+                UpdateTransaction update(files, kApp, FakeMachine::kUpdate);
+                ApplyUpdate(
+                    update, {shape.name}, [](std::size_t) {}, [] {});
+            } catch (const Crash&) {
+                done = false;
+            }
+            const bool committed =
+                std::count(machine.journal.begin(), machine.journal.end(), kPhaseWrite) >= kCommitPhaseWrite;
+            const int walkChanges = files.changes;
+            files.crashed = false;
+            files.crashAt = recoveryCrashAt == 0 ? 0 : files.changes + recoveryCrashAt;
+            try {
+                RecoverInterruptedUpdate(files, kApp);
+            } catch (const Crash&) {
+            }
+            const bool recoveryDone = files.changes - walkChanges < recoveryCrashAt || recoveryCrashAt == 0;
+            files.crashed = false;
+            files.crashAt = 0;
+            RecoverInterruptedUpdate(files, kApp);
+            Folder expected = before;
+            if (committed) {
+                if (const auto current = before.find(shape.name); current != before.end()) {
+                    expected[BackupName(shape.name)] = current->second;
+                }
+                expected[shape.name] = {"new a", false};
+            }
+            EXPECT_EQ(AppFolder(files), expected)
+                << shape.what << ": crash at " << crashAt << ", then " << recoveryCrashAt;
+            EXPECT_FALSE(files.Facts(kJournal).exists);
+            ++cells;
+            return std::pair(done, recoveryDone);
+        };
+        bool walkDone = false;
+        for (int crashAt = 1; !walkDone; ++crashAt) {
+            bool recoveryDone = false;
+            for (int recoveryCrashAt = 0; !recoveryDone || recoveryCrashAt < 2; ++recoveryCrashAt) {
+                std::tie(walkDone, recoveryDone) = run(crashAt, recoveryCrashAt);
+                recoveryDone = recoveryDone && recoveryCrashAt > 0;
+            }
+        }
+    }
+    RecordProperty("cells", cells);
+    EXPECT_GT(cells, 100);
+}
+
+// Telling the new file from the old one: by content, whatever the times say.
+// A new file with the old one's size and time is still undone when a later
+// file fails; on a volume that keeps local times, a time-zone change between
+// a crash and the next start moves every time by whole hours, and that is
+// no change to the file.
+TEST(Recovery, NewAndOldAreToldApartByContentNotByTime) {
+    // Each rename of the commit fails, and the undoing dies at each step or not at all.
+    Journal changes;
+    FakeFiles clean(changes);
+    for (int failAt = 1; failAt == 1 || failAt <= static_cast<int>(changes.size()); ++failAt) {
+        for (int dying = 0; dying < 12; ++dying) {
+            FakeMachine machine;
+            Prepare(machine);
+            machine.NewFile(L"two.dll", "new two");  // the size of "old two"
+            machine.files.files[std::wstring(FakeMachine::kUpdate) + L"\\two.dll"].modified =
+                machine.files.files[L"C:\\App\\two.dll"].modified;
+            if (failAt == 1 && dying == 0) {
+                clean.files = machine.files.files;
+                Walk(clean);
+            }
+            if (!changes[static_cast<std::size_t>(failAt) - 1].starts_with(L"rename")) {
+                break;
+            }
+            machine.files.failAt = failAt;
+            machine.files.crashAt = dying == 0 ? 0 : failAt + dying;
+            EXPECT_ANY_THROW(Walk(machine.files));
+            const auto journal = machine.files.files.find(kJournal);
+            const bool undoing =
+                journal == machine.files.files.end() || journal->second.content.find("phase C") == npos;
+            machine.files.crashed = false;
+            machine.files.failAt = machine.files.crashAt = 0;
+            RecoverInterruptedUpdate(machine.files, kApp);
+            Folder expected = undoing ? kAllOld : kAllNew;
+            expected[L"two.dll"].first = undoing ? "old two" : "new two";
+            EXPECT_EQ(AppFolder(machine.files), expected)
+                << "failing " << changes[static_cast<std::size_t>(failAt) - 1] << ", dying " << dying << " later";
+        }
+    }
+    const std::uint64_t kHour = 36'000'000'000;
+    const struct {
+        bool localTimes;
+        std::uint64_t moved;
+        bool abandoned;
+    } cases[] = {{true, kHour, false}, {true, 5 * kHour / 4, false}, {true, kHour + 1, true}, {false, kHour, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "local times " << c.localTimes << ", moved " << c.moved);
+        FakeMachine machine;
+        FakeFiles& files = Prepare(machine).files;
+        files.volume.localTimes = c.localTimes;
+        CrashCommitting(machine, 1);
+        for (const wchar_t* name : {L"C:\\App\\two.dll", L"C:\\App\\OLDtwo.dll", L"C:\\App\\three.dll"}) {
+            files.files[name].modified -= c.moved;
+        }
+        Steps steps;
+        RecoverInterruptedUpdate(files, kApp, &steps);
+        EXPECT_EQ(steps.Named(UpdateEvents::Step::Abandoned).size(), c.abandoned ? 2U : 0U);
+        if (!c.abandoned) {
+            EXPECT_EQ(AppFolder(files).at(L"two.dll").first, "new two.dll");
+        }
+    }
+}
+
+// What a complete update left to tidy (an earlier backup still loaded by a
+// running program) is tried again quietly at each start and never keeps the
+// main program from starting, nor asks for rights; a journal held for a
+// moment is waited out, not taken for an interrupted commit.
+TEST(Recovery, WhatIsLeftToTidyOrBrieflyHeldNeverKeepsTheMainProgramFromStarting) {
+    const wchar_t* const aside = L"C:\\App\\OLDtwo.dll.tessaloom-old";
+    const struct {
+        const char* what;
+        bool writable;
+        bool released;
+    } cases[] = {{"still held", true, false}, {"not writable", false, false}, {"released", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeMachine machine;
+        FakeFiles& files = Prepare(machine).files;
+        files.locked[aside] = -1;
+        machine.form.Load();
+        machine.form.Command1_Click();
+        EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1);
+        EXPECT_EQ(FindInterruptedUpdate(files, kApp), Interrupted::Tidying);
+        machine.journal.clear();
+        files.files.erase(FakeMachine::kList);
+        files.locked[aside] = c.released ? 0 : -1;
+        machine.elevation.writable = c.writable;
+        FakeMachine& next = machine;
+        Form1 again(next.PlatformFor(next.view));
+        again.Load();
+        EXPECT_THAT(machine.journal, Contains(kStart));
+        EXPECT_THAT(machine.journal, Not(Contains(L"ask for administrator rights")));
+        EXPECT_EQ(files.Facts(kJournal).exists, !c.released);
+        EXPECT_EQ(files.Facts(aside).exists, !c.released);
+        EXPECT_EQ(AppFolder(files).at(L"two.dll").first, "new two.dll");
+    }
+    for (const int held : {3, -1}) {
+        FakeMachine machine;
+        machine.files.files[kJournal] = {"TessaloomUpdate journal 3\r\nphase S\r\nend\r\n"};
+        machine.files.locked[kJournal] = held;
+        EXPECT_EQ(FindInterruptedUpdate(machine.files, kApp),
+                  held > 0 ? Interrupted::Staging : Interrupted::Committing);
+        EXPECT_EQ(machine.files.pauses.size(), held > 0 ? 3U : std::size(kRetryPauses));
+    }
+}
+
+// A list naming both a file and its backup is refused before anything is
+// written; on a volume that keeps no log of its folders' entries, the
+// folders are flushed after the renames and before the journal says they
+// are done.
+TEST(Transaction, ABackupListedAsANameIsRefusedAndFatFoldersAreFlushedBeforeTheJournalGoes) {
+    FakeMachine refused;
+    refused.NewFile(L"one.dll", "new one");
+    refused.NewFile(L"OLDone.dll", "new old one");
+    refused.AppFile(L"one.dll", "old one");
+    const auto before = refused.files.files;
+    UpdateTransaction update(refused.files, kApp, FakeMachine::kUpdate);
+    EXPECT_EQ(ErrorNumber([&] { update.Plan({L"one.dll", L"OLDone.dll"}); }), kErrPathFileAccess);
+    EXPECT_EQ(refused.files.files.size(), before.size());
+
+    for (const bool logged : {true, false}) {
+        FakeMachine machine;
+        FakeFiles& files = Prepare(machine).files;
+        files.volume.loggedEntries = logged;
+        Walk(files);
+        const Journal& journal = machine.journal;
+        const auto flush = std::find(journal.begin(), journal.end(), L"flush folder C:\\App");
+        EXPECT_EQ(flush != journal.end(), !logged);
+        EXPECT_EQ(std::count(journal.begin(), journal.end(), L"flush folder C:\\App\\sub"), logged ? 0 : 1);
+        if (!logged) {
+            const auto lastRename = std::find_if(journal.rbegin(), journal.rend(), [](const std::wstring& change) {
+                return change.starts_with(L"rename");
+            });
+            EXPECT_LE(lastRename.base() - journal.begin(), flush - journal.begin());
+            EXPECT_NE(std::find(flush, journal.end(), kPhaseWrite), journal.end());
+        }
+        EXPECT_EQ(AppFolder(files), kAllNew);
+    }
+}
+
+}  // namespace
+}  // namespace tessaloom::test
