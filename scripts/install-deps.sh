@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-14-dev                    # the fuzz target (libFuzzer)
   python3 python3-pil fonts-dejavu-core       # redrawing the pictures
   python3-pefile                              # what Windows checks in the exe and Wine does not
-  python3-fuse fuse                           # the slow drive of the end-to-end tests
+  python3-fuse fuse                           # the slow and the power-loss drives of the end-to-end tests
   fonts-liberation2                           # Arial's metrics for the window's text under Wine
   dosfstools fusefat exfatprogs exfat-fuse    # FAT and exFAT drives for the tests
   osslsigncode openssl                        # signed test files for the signature checks
