@@ -1,16 +1,22 @@
 // Benchmarks of the real updater under Wine; each prints its figures.
 //   bench.exe startup [launches]   no update list: updater against the null launcher
 //   bench.exe discovery            32,766 listed names, all absent and all present: start to window shown
-//   bench.exe apply [updater.exe]  20 files of 10 MB with current files: "Update" to the success message,
-//                                  against plain and flushed copies, median of 5 rounds; on the disk,
-//                                  then on a RAM disk (a tmpfs that bench/run.sh mounts) where flushes
-//                                  cost nothing, so the ratio is the updater's own overhead
+//   bench.exe apply [COUNTxKB] [updater.exe]
+//                                  COUNT files of KB kilobytes (20x10000 unless said), each with a current
+//                                  file: "Update" to the success message, against plain and flushed copies
+//                                  and against the least transactional update (copy beside, flush, the
+//                                  current file to its backup, the new one into place, file by file, then a
+//                                  message box), median of 5 rounds; on the disk, then on a RAM disk (a
+//                                  tmpfs that bench/run.sh mounts) where flushes cost nothing, so the
+//                                  ratios are the updater's own overhead
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -116,15 +122,15 @@ void CALLBACK Created(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWOR
     }
 }
 
-// Clicks `button`, then waits for the message box `processId` shows next:
+// Starts `action`, then waits for the message box `processId` shows next:
 // the time between, or nothing after five minutes.
-std::optional<double> ClickToMessageBox(HWND button, DWORD processId, HWND& box) {
+std::optional<double> TimeToMessageBox(const std::function<void()>& action, DWORD processId, HWND& box) {
     createdBox = nullptr;
     const HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, &Created,
                                                processId, 0, WINEVENT_OUTOFCONTEXT);
     const auto start = Clock::now();
     const auto end = start + std::chrono::minutes(5);
-    Click(button);
+    action();
     while (createdBox == nullptr && Clock::now() < end) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
         MSG message;
@@ -157,21 +163,27 @@ void WarmFreeMemory() {
     }
 }
 
-// 20 files of 10 MB, each with a current file, in a fresh sandbox.
-struct ApplyRound {
-    static constexpr int kFiles = 20;
+// How many new files of what size.
+struct Shape {
+    int files = 20;
+    int kilobytes = 10'000;
+};
 
+// The files of a shape, each with a current file, in a fresh sandbox.
+struct ApplyRound {
+    Shape shape;
     Sandbox sandbox;
 
     // `updater`, when given, replaces the updater of this build (to compare
     // builds); `parent` is the folder to work in, the temporary folder when empty.
-    ApplyRound(const std::wstring& updater, const std::wstring& parent) : sandbox(L"bench", parent) {
+    ApplyRound(Shape shape, const std::wstring& updater, const std::wstring& parent)
+        : shape(shape), sandbox(L"bench", parent) {
         if (!updater.empty()) {
             CopyFileW(updater.c_str(), (sandbox.app + L"\\TessaloomUpdate.exe").c_str(), FALSE);
         }
-        const std::string content(10 * 1000 * 1000, 'u');
+        const std::string content(static_cast<std::size_t>(shape.kilobytes) * 1000, 'u');
         std::string list = "path\r\n";
-        for (int i = 1; i <= kFiles; ++i) {
+        for (int i = 1; i <= shape.files; ++i) {
             list += "big" + std::to_string(i) + ".bin\r\n";
             sandbox.WriteNewFile(Name(i), content);
             sandbox.WriteAppFile(Name(i), "old");
@@ -180,6 +192,45 @@ struct ApplyRound {
     }
     static std::wstring Name(int i) { return L"big" + std::to_wstring(i) + L".bin"; }
 
+    // The least an all-or-nothing update with a kept backup must do: each
+    // new file copied beside its namesake and flushed, then the current
+    // file renamed to its backup and the new one into place, file by file,
+    // then the message; timed until the message shows. Run in a copy of the
+    // application folder, so the updater still finds the old files.
+    std::optional<double> LeastTransactional() const {
+        const std::wstring app = sandbox.root + L"\\least";
+        MakeFolders(app);
+        for (int i = 1; i <= shape.files; ++i) {
+            CopyFileW((sandbox.app + L"\\" + Name(i)).c_str(), (app + L"\\" + Name(i)).c_str(), FALSE);
+        }
+        SyncHost();
+        WarmFreeMemory();
+        std::thread worker;
+        HWND box = nullptr;
+        const std::optional<double> elapsed = TimeToMessageBox(
+            [&] {
+                worker = std::thread([&] {
+                    for (int i = 1; i <= shape.files; ++i) {
+                        const std::wstring target = app + L"\\" + Name(i);
+                        const std::wstring staged = target + L".new";
+                        CopyFileW((sandbox.UpdateFolder() + L"\\" + Name(i)).c_str(), staged.c_str(), FALSE);
+                        HANDLE file = CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                        FlushFileBuffers(file);
+                        CloseHandle(file);
+                        MoveFileExW(target.c_str(), (app + L"\\OLD" + Name(i)).c_str(), MOVEFILE_WRITE_THROUGH);
+                        MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+                    }
+                    MessageBoxW(nullptr, L"Tessaloom updated with success", L"bench", MB_OK);
+                });
+            },
+            GetCurrentProcessId(), box);
+        if (box != nullptr) {
+            DismissMessageBox(box);
+        }
+        worker.join();
+        return elapsed;
+    }
+
     // Copies of the same files into another folder, flushed or not.
     double Copies(const wchar_t* folder, bool durable) const {
         const std::wstring to = sandbox.root + L"\\" + folder;
@@ -187,7 +238,7 @@ struct ApplyRound {
         SyncHost();
         WarmFreeMemory();
         const auto start = Clock::now();
-        for (int i = 1; i <= kFiles; ++i) {
+        for (int i = 1; i <= shape.files; ++i) {
             const std::wstring target = to + L"\\" + Name(i);
             CopyFileW((sandbox.UpdateFolder() + L"\\" + Name(i)).c_str(), target.c_str(), FALSE);
             if (durable) {
@@ -213,7 +264,7 @@ struct ApplyRound {
         SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, nullptr);
         WarmFreeMemory();
         HWND box = nullptr;
-        const std::optional<double> elapsed = ClickToMessageBox(button, run.ProcessId(), box);
+        const std::optional<double> elapsed = TimeToMessageBox([&] { Click(button); }, run.ProcessId(), box);
         if (!elapsed) {
             return std::nullopt;
         }
@@ -223,39 +274,63 @@ struct ApplyRound {
     }
 };
 
-int ApplyIn(const std::wstring& otherUpdater, const std::wstring& parent, const char* where) {
+std::pair<double, double> Range(const std::vector<double>& values) {
+    return {*std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end())};
+}
+
+int ApplyIn(Shape shape, const std::wstring& otherUpdater, const std::wstring& parent, const char* where) {
     constexpr int kRounds = 5;
-    std::vector<double> updater, plain, durable, toPlain, toDurable;
+    std::vector<double> updater, plain, durable, least, toPlain, toDurable, toLeast;
     for (int round = 0; round < kRounds; ++round) {
-        const ApplyRound files(otherUpdater, parent);
+        const ApplyRound files(shape, otherUpdater, parent);
         plain.push_back(files.Copies(L"plain", false));
         durable.push_back(files.Copies(L"durable", true));
+        const std::optional<double> transactional = files.LeastTransactional();
         const std::optional<double> applying = files.Updater();
-        if (!applying) {
-            std::printf("apply: the updater did not finish\n");
+        if (!applying || !transactional) {
+            std::printf("apply: the %s did not finish\n", applying ? "least transactional update" : "updater");
             return 1;
         }
         updater.push_back(*applying);
+        least.push_back(*transactional);
         toPlain.push_back(*applying / plain.back());
         toDurable.push_back(*applying / durable.back());
+        toLeast.push_back(*applying / least.back());
     }
-    std::printf("apply %s: %d files of 10 MB, each with a current file; medians of %d rounds\n", where,
-                ApplyRound::kFiles, kRounds);
+    std::printf("apply %s: %d files of %d KB, each with a current file; medians of %d rounds\n", where, shape.files,
+                shape.kilobytes, kRounds);
     std::printf("  updater        %.0f ms (Update pressed to success message)\n", Median(updater));
+    std::printf("  least transactional update %.0f ms (copy, flush, two renames a file, then a message box)\n",
+                Median(least));
     std::printf("  plain copies   %.0f ms\n  durable copies %.0f ms\n", Median(plain), Median(durable));
-    std::printf("  ratio to plain %.2f, to durable %.2f (each taken within its round)\n", Median(toPlain),
+    std::printf("  ratio to the least transactional update %.2f (rounds:", Median(toLeast));
+    for (const double ratio : toLeast) {
+        std::printf(" %.2f", ratio);
+    }
+    std::printf(")\n  ratio to plain %.2f, to durable %.2f (each taken within its round)\n", Median(toPlain),
                 Median(toDurable));
     // On a shared machine a contender's writes to the disk can run several
     // times slower for a whole round: the range says how far to trust the medians.
-    std::printf("  ratios ranged   to plain %.2f-%.2f, to durable %.2f-%.2f\n",
-                *std::min_element(toPlain.begin(), toPlain.end()), *std::max_element(toPlain.begin(), toPlain.end()),
-                *std::min_element(toDurable.begin(), toDurable.end()),
-                *std::max_element(toDurable.begin(), toDurable.end()));
+    const auto [plainLow, plainHigh] = Range(toPlain);
+    const auto [durableLow, durableHigh] = Range(toDurable);
+    std::printf("  ratios ranged   to plain %.2f-%.2f, to durable %.2f-%.2f\n", plainLow, plainHigh, durableLow,
+                durableHigh);
     return 0;
 }
 
-int Apply(const std::wstring& otherUpdater) {
-    if (const int failed = ApplyIn(otherUpdater, L"", "on disk")) {
+// "apply [COUNTxKB] [updater.exe]"
+int Apply(int argc, wchar_t** argv) {
+    Shape shape;
+    std::wstring otherUpdater;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (const std::size_t x = argument.find(L'x'); x != std::wstring::npos && !argument.ends_with(L".exe")) {
+            shape = {std::stoi(argument.substr(0, x)), std::stoi(argument.substr(x + 1))};
+        } else {
+            otherUpdater = argument;
+        }
+    }
+    if (const int failed = ApplyIn(shape, otherUpdater, L"", "on disk")) {
         return failed;
     }
     const std::wstring ram = std::wstring(TESSALOOM_BUILD_DIR) + L"\\ram-drive";
@@ -264,7 +339,7 @@ int Apply(const std::wstring& otherUpdater) {
             "apply on a RAM disk: skipped, no tmpfs at ram-drive in the build tree (bench/run.sh mounts one as root)\n");
         return 0;
     }
-    return ApplyIn(otherUpdater, ram, "on a RAM disk");
+    return ApplyIn(shape, otherUpdater, ram, "on a RAM disk");
 }
 
 }  // namespace
@@ -278,8 +353,8 @@ int wmain(int argc, wchar_t** argv) {
         return Discovery();
     }
     if (what == L"apply") {
-        return Apply(argc > 2 ? argv[2] : L"");
+        return Apply(argc, argv);
     }
-    std::fwprintf(stderr, L"usage: bench startup [launches] | discovery | apply [updater.exe]\n");
+    std::fwprintf(stderr, L"usage: bench startup [launches] | discovery | apply [COUNTxKB] [updater.exe]\n");
     return 2;
 }

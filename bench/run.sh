@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows preset and runs the benchmarks under Wine, printing their figures.
-#   bench/run.sh [startup|discovery|apply ...]   (all three by default)
+#   bench/run.sh [startup|discovery|apply [COUNTxKB ...]]   (all three by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/windows-arch.sh
@@ -17,6 +17,13 @@ if ! mountpoint -q "$ram" && mount -t tmpfs -o size=2g tmpfs "$ram" 2>/dev/null;
   touch "$ram/mounted"
 fi
 trap 'scripts/wine-session.sh stop "$build"; mountpoint -q "$ram" && umount "$ram"' EXIT
-for what in "${@:-startup discovery apply}"; do
-  for one in $what; do "$build/wine-run" "$build/bench/bench.exe" "$one"; done
-done
+bench() { "$build/wine-run" "$build/bench/bench.exe" "$@"; }
+case "${1:-all}" in
+all) for one in startup discovery apply; do bench "$one"; done ;;
+apply)
+  # bench/run.sh apply [COUNTxKB ...]: each shape in turn (20 files of 10 MB unless said)
+  shift
+  for shape in "${@:-20x10000}"; do bench apply "$shape"; done
+  ;;
+*) bench "$@" ;;
+esac
