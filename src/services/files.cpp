@@ -428,10 +428,16 @@ std::optional<std::string> Win32Files::ReadWholeFile(const std::wstring& path) {
     }
 }
 
+// Nothing else in this process changes the current folder, and setting it
+// again costs an open of the folder: asked for the same one, nothing is done.
 void Win32Files::SetCurrentFolder(const std::wstring& folder) {
+    if (folder == currentFolder_) {
+        return;
+    }
     if (!SetCurrentDirectoryW(folder.c_str())) {
         throw LastError();
     }
+    currentFolder_ = folder;
 }
 
 std::wstring DecodeAnsi(std::string_view bytes) { return ToWide(bytes, CP_ACP); }

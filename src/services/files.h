@@ -57,6 +57,9 @@ public:
     void RemoveEmptyFolder(const std::wstring& folder) override;
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override;
     void SetCurrentFolder(const std::wstring& folder) override;
+
+private:
+    std::wstring currentFolder_;  // as last set here
 };
 
 // Decodes bytes of the system's ANSI code page.

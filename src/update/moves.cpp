@@ -157,8 +157,18 @@ bool Mover::Has(const std::wstring& path, const UpdateEntry& entry, Holds what) 
     return Retrying(files_, events_, path, [&] { return files_.DigestOf(path); }) == entry.digest;
 }
 
-bool Mover::Due(const Move& move, const UpdateEntry& entry) {
-    return Has(move.from, entry, move.holds) && !Exists(move.to);
+// The rename itself tells whether the target is free: asking first would
+// cost a look-up of a missing name, which can mean reading the whole folder.
+bool Mover::RenameIfFree(const std::wstring& from, const std::wstring& to) {
+    try {
+        Rename(from, to);
+        return true;
+    } catch (const RuntimeError& error) {
+        if (error.Number() != kErrAlreadyExists) {
+            throw;
+        }
+        return false;
+    }
 }
 
 void Mover::Rename(const std::wstring& from, const std::wstring& to) {
@@ -167,8 +177,7 @@ void Mover::Rename(const std::wstring& from, const std::wstring& to) {
 
 const wchar_t* Mover::FinishOne(const UpdateEntry& entry, const Paths& paths) {
     for (const Move& move : MovesOf(entry, paths)) {
-        if (Due(move, entry)) {
-            Rename(move.from, move.to);
+        if (Has(move.from, entry, move.holds) && RenameIfFree(move.from, move.to)) {
             if (move.holds != Holds::kEarlierBackup) {
                 Tell(events_, move.holds == Holds::kCurrent ? Step::BackedUp : Step::Replaced, entry.name);
             }
@@ -185,8 +194,8 @@ const wchar_t* Mover::FinishOne(const UpdateEntry& entry, const Paths& paths) {
 void Mover::UndoOne(const UpdateEntry& entry, const Paths& paths) {
     const std::vector<Move> moves = MovesOf(entry, paths);
     for (auto move = moves.rbegin(); move != moves.rend(); ++move) {
-        if (Done(*move, entry) && !Exists(move->from)) {
-            Rename(move->to, move->from);
+        if (Done(*move, entry)) {
+            RenameIfFree(move->to, move->from);
         }
     }
 }

@@ -82,7 +82,7 @@ private:
     // free, and done when its target holds that (its source may be the
     // target of the next move); undoing it is due when it is done and its
     // source is free.
-    bool Due(const Move& move, const UpdateEntry& entry);
+    bool RenameIfFree(const std::wstring& from, const std::wstring& to);
     bool Done(const Move& move, const UpdateEntry& entry) { return Has(move.to, entry, move.holds); }
 
     void Rename(const std::wstring& from, const std::wstring& to);
