@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Windows preset and runs the benchmarks under Wine, printing their figures.
-#   bench/run.sh [startup|discovery|apply [COUNTxKB ...]]   (all three by default)
+#   bench/run.sh [startup|discovery|apply [COUNTxKB ...] [OTHER.exe]]   (all three by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/windows-arch.sh
@@ -21,9 +21,18 @@ bench() { "$build/wine-run" "$build/bench/bench.exe" "$@"; }
 case "${1:-all}" in
 all) for one in startup discovery apply; do bench "$one"; done ;;
 apply)
-  # bench/run.sh apply [COUNTxKB ...]: each shape in turn (20 files of 10 MB unless said)
+  # bench/run.sh apply [COUNTxKB ...] [OTHER.exe]: each shape in turn (20
+  # files of 10 MB unless said), with another build of the updater if named
   shift
-  for shape in "${@:-20x10000}"; do bench apply "$shape"; done
+  shapes=() other=()
+  for word in "$@"; do
+    case "$word" in
+    *.exe) other=("Z:$(realpath "$word")") ;;
+    *) shapes+=("$word") ;;
+    esac
+  done
+  ((${#shapes[@]})) || shapes=(20x10000)
+  for shape in "${shapes[@]}"; do bench apply "$shape" "${other[@]}"; done
   ;;
 *) bench "$@" ;;
 esac

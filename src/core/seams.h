@@ -41,7 +41,7 @@ public:
     // then while a large file is copied. Returns what was copied.
     struct Copied {
         std::uint64_t bytes = 0;
-        std::uint64_t digest = 0;  // of the bytes copied (core/digest.h)
+        std::uint32_t digest = 0;  // of the bytes copied (core/digest.h)
     };
     virtual Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
 };
@@ -83,7 +83,7 @@ public:
     // The kind of volume a path is on; an NTFS-like one when it cannot be told.
     virtual Volume VolumeOf(const std::wstring& path) = 0;
     // The digest of a file's whole content (core/digest.h).
-    virtual std::uint64_t DigestOf(const std::wstring& path) = 0;
+    virtual std::uint32_t DigestOf(const std::wstring& path) = 0;
     // Gives a file the name of another one that does not exist.
     virtual void RenameFile(const std::wstring& from, const std::wstring& to) = 0;
     // Removes a file whatever its attributes; a file that is not there is fine.

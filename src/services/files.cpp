@@ -293,7 +293,7 @@ Volume Win32Files::VolumeOf(const std::wstring& path) {
     return {.localTimes = fat, .loggedEntries = !fat};
 }
 
-std::uint64_t Win32Files::DigestOf(const std::wstring& path) {
+std::uint32_t Win32Files::DigestOf(const std::wstring& path) {
     UniqueFile file = OpenToRead(path);
     std::vector<char> buffer(kCopyStep);
     Digest digest;

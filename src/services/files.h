@@ -46,7 +46,7 @@ public:
     void Flush(const std::wstring& path) override;
     void FlushFolder(const std::wstring& folder) override;
     Volume VolumeOf(const std::wstring& path) override;
-    std::uint64_t DigestOf(const std::wstring& path) override;
+    std::uint32_t DigestOf(const std::wstring& path) override;
     void Remove(const std::wstring& path) override;
     void MakeOrdinary(const std::wstring& path) override;
     void WriteWholeFile(const std::wstring& path, std::string_view bytes) override;

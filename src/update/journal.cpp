@@ -35,30 +35,28 @@ std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
     entry.recorded = version >= 2;
     entry.digested = version >= 3;
     line.remove_prefix(3);
-    struct Field {
-        std::uint64_t* value;
-        int base;
-    };
-    const Field newFile[] = {{&entry.size, 10},
-                             {version >= 3 ? &entry.digest : &entry.modified, version >= 3 ? 16 : 10}};
-    const Field others[] = {{&entry.current.size, 10},
-                            {&entry.current.modified, 10},
-                            {&entry.backup.size, 10},
-                            {&entry.backup.modified, 10}};
-    for (const Field& field : newFile) {
-        const auto number = Number(line, field.base);
+    // The new file's size and digest (its time before version 3), then, from
+    // version 2, the current file's and the earlier backup's size and time.
+    std::uint64_t numbers[6] = {};
+    const std::size_t count = version == 1 ? 2 : 6;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto number = Number(line, i == 1 && version >= 3 ? 16 : 10);
         if (!number) {
             return std::nullopt;
         }
-        *field.value = *number;
+        numbers[i] = *number;
     }
-    for (std::size_t i = 0; version >= 2 && i < std::size(others); ++i) {
-        const auto number = Number(line);
-        if (!number) {
+    entry.size = numbers[0];
+    if (version >= 3) {
+        if (numbers[1] > 0xFFFFFFFFU) {
             return std::nullopt;
         }
-        *others[i].value = *number;
+        entry.digest = static_cast<std::uint32_t>(numbers[1]);
+    } else {
+        entry.modified = numbers[1];
     }
+    entry.current = {entry.current.exists, numbers[2], numbers[3]};
+    entry.backup = {entry.backup.exists, numbers[4], numbers[5]};
     entry.name = DecodeUtf8(line);
     // Only a name that could have been listed is ever acted on.
     if (!IsPlainRelativeName(entry.name) || EncodeUtf8(entry.name) != line) {
@@ -77,10 +75,10 @@ std::string FormatJournal(const Journal& journal) {
     for (const UpdateEntry& entry : journal.entries) {
         text += entry.vanished ? kVanished : entry.current.exists ? 'C' : '-';
         text += entry.backup.exists ? 'B' : '-';
-        char digest[17] = {};
-        const auto end = std::to_chars(digest, digest + 16, entry.digest, 16).ptr;
+        char digest[9] = {};
+        const auto end = std::to_chars(digest, digest + 8, entry.digest, 16).ptr;
         text +=
-            ' ' + std::to_string(entry.size) + ' ' + std::string(16 - (end - digest), '0') + std::string(digest, end);
+            ' ' + std::to_string(entry.size) + ' ' + std::string(8 - (end - digest), '0') + std::string(digest, end);
         for (const std::uint64_t number :
              {entry.current.size, entry.current.modified, entry.backup.size, entry.backup.modified}) {
             text += ' ' + std::to_string(number);

@@ -4,7 +4,7 @@
 // holds, and how far the update got. UTF-8 text:
 //   TessaloomUpdate journal 3
 //   phase C                S: staging, C: committing, U: undoing a commit, T: tidying a complete one
-//   CB 1234 9f2c…(16 hex) 880 133452340000000000 870 133452300000000000 sub\name.dll
+//   CB 1234 9f2c01ab 880 133452340000000000 870 133452300000000000 sub\name.dll
 //   end
 // An entry's first two characters say whether a current file ("C") and an
 // earlier backup ("B") were there; "X" in the first marks a new file that
@@ -40,7 +40,7 @@ struct UpdateEntry {
     std::wstring name;       // relative to both folders, as first listed
     std::uint64_t size = 0;  // of the new file
     std::uint64_t modified = 0;
-    std::uint64_t digest = 0;  // of the new file's content, once staged
+    std::uint32_t digest = 0;  // of the new file's content, once staged
     RecordedFile current;      // the file the new one replaces
     RecordedFile backup;       // the earlier backup that steps aside (only with a current file)
     bool recorded = true;      // false for a journal of version 1, which kept no facts

@@ -151,7 +151,7 @@ public:
     void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
     void FlushFolder(const std::wstring& folder) override { Change(L"flush folder " + folder, folder); }
     Volume VolumeOf(const std::wstring&) override { return volume; }
-    std::uint64_t DigestOf(const std::wstring& path) override {
+    std::uint32_t DigestOf(const std::wstring& path) override {
         Touch(path);
         return tessaloom::DigestOf(files.at(path).content);
     }
