@@ -62,7 +62,7 @@ SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolde
         // Asked only where it can matter: a new program file with no current file.
         const bool signedInstall = !current && IsProgramFile(entry.name) && install();
         if (const auto refusal = SignatureRefusal(entry.name, current, fresh, signedInstall)) {
-            throw RuntimeError(kErrAccessDenied, L"Access is denied: " + *refusal);
+            throw RuntimeError(kErrSignatureRefused, L"The signature check refused the update: " + *refusal);
         }
     };
 }

@@ -33,8 +33,8 @@ std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::
 // The elevated instance's check of each new file before it is copied into
 // `applicationFolder`, by SignatureRefusal: the install counts as signed
 // when the updater itself (`updaterPath`) is, which is asked once, when a
-// file first needs it. A refusal throws access denied, and the update is
-// undone.
+// file first needs it. A refusal throws kErrSignatureRefused, which is never
+// waited out like a lock, and the update is undone.
 SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
 
 }  // namespace tessaloom

@@ -59,7 +59,7 @@ TEST(Signatures, TheElevatedInstanceInstallsOnlyWhatTheSignersAllow) {
             EXPECT_EQ(ReadBytes(sandbox.app + L"\\lib.dll"), Signed(c.fresh));
             EXPECT_EQ(ReadBytes(sandbox.app + L"\\note.txt"), "new note");
         } else {
-            EXPECT_THAT(shown, HasSubstr("Run-time error '5'"));
+            EXPECT_THAT(shown, HasSubstr("Run-time error '577'"));
             EXPECT_THAT(shown, HasSubstr(c.refusal));
             EXPECT_THAT(shown, Not(HasSubstr("updated with success")));
             EXPECT_EQ(IsFile(sandbox.app + L"\\lib.dll"), c.current != nullptr);

@@ -14,6 +14,7 @@
 
 #include "app/elevated.h"
 #include "app/form1.h"
+#include "core/signatures.h"
 #include "ui/form_model.h"
 
 namespace tessaloom::test {
@@ -81,6 +82,20 @@ public:
     std::uint64_t clock = 133'000'000'000'000'000;  // each write stamps the next second
 
     std::uint64_t Tick() { return clock += 10'000'000; }
+
+    // Every operation on a path others hold open meets their lock.
+    void Touch(const std::wstring& path) {
+        if (crashed) {
+            throw Crash{};
+        }
+        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
+            --lock->second;
+            throw RuntimeError(lockNumber, lockNumber == kErrSharingViolation
+                                               ? L"The process cannot access the file because it is being used by "
+                                                 L"another process."
+                                               : L"Access is denied.");
+        }
+    }
 
     bool FileExists(const std::wstring& path) override {
         for (const auto& [name, file] : files) {
@@ -223,19 +238,6 @@ private:
         std::wstring path_;
     };
 
-    // Every operation on a path others hold open meets their lock.
-    void Touch(const std::wstring& path) {
-        if (crashed) {
-            throw Crash{};
-        }
-        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
-            --lock->second;
-            throw RuntimeError(lockNumber, lockNumber == kErrSharingViolation
-                                               ? L"The process cannot access the file because it is being used by "
-                                                 L"another process."
-                                               : L"Access is denied.");
-        }
-    }
     void Change(const std::wstring& what, const std::wstring& path) {
         Touch(path);
         ++changes;
@@ -381,6 +383,7 @@ public:
     FakeElevation(Journal& journal, FakeFiles& files) : journal_(journal), files_(files) {}
     bool writable = true;
     bool declined = false;
+    SourceCheck check;  // what the elevated instance checks new files with
 
     bool CanWrite(const std::wstring& folder) override { return writable || folder != L"C:\\App"; }
     std::unique_ptr<Channel> StartElevated(std::uintptr_t) override {
@@ -388,14 +391,14 @@ public:
         if (declined) {
             return nullptr;
         }
-        return std::make_unique<Instance>(files_);
+        return std::make_unique<Instance>(files_, check);
     }
 
 private:
     // The window's end; the elevated instance runs within Send.
     class Instance final : public Channel {
     public:
-        explicit Instance(FakeFiles& files) : files_(files) {}
+        Instance(FakeFiles& files, SourceCheck check) : files_(files), check_(std::move(check)) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
                 Child(std::string plan, std::deque<std::string>& reports, Instance& parent)
@@ -413,7 +416,7 @@ private:
             } child(std::string(message), reports_, *this);
             // With administrator rights, a new file is never opened by its path.
             files_.openByPath = false;
-            ApplyForParent(files_, L"C:\\App", child);
+            ApplyForParent(files_, L"C:\\App", child, check_);
             files_.openByPath = true;
         }
         std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
@@ -435,9 +438,33 @@ private:
 
     private:
         FakeFiles& files_;
+        SourceCheck check_;
         std::deque<std::string> reports_;
     };
     Journal& journal_;
+    FakeFiles& files_;
+};
+
+// Signatures as set up by a test: installed files by path, new files by their
+// destination; anything not set up is not signed. Reading an installed file
+// meets its locks.
+class FakeSignatures final : public Signatures {
+public:
+    explicit FakeSignatures(FakeFiles& files) : files_(files) {}
+    std::map<std::wstring, SignedFile> installed;
+    std::map<std::wstring, SignedFile> fresh;
+    int newFilesChecked = 0;
+
+    SignedFile OfOpen(SourceFile&, const std::wstring& destination) override {
+        ++newFilesChecked;
+        return fresh.contains(destination) ? fresh.at(destination) : SignedFile{};
+    }
+    SignedFile OfInstalled(const std::wstring& path) override {
+        files_.Touch(path);
+        return installed.contains(path) ? installed.at(path) : SignedFile{};
+    }
+
+private:
     FakeFiles& files_;
 };
 

@@ -1,11 +1,15 @@
 // Which new files an elevated update installs, by their signatures: one
 // table over current file, new file, signer and install.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
+#include "core/text.h"
+#include "fakes.h"
 #include "update/signatures.h"
 
 namespace tessaloom::test {
@@ -58,6 +62,39 @@ TEST(Signatures, ASignedFileIsReplacedOnlyByTheSameSignerAndASignedInstallTakesN
             << std::string(c.name, c.name + std::wcslen(c.name)) << " current "
             << (c.current ? static_cast<int>(c.current->signature) : -1) << " new "
             << static_cast<int>(c.fresh.signature) << " signed install " << c.installSigned;
+    }
+}
+
+// A refusal is a decision about the file: reported once, with its own error,
+// and never waited out like a lock (a lock on the current file still is).
+TEST(Signatures, ARefusalIsReportedOnceWithItsOwnErrorAndNeverWaitedOut) {
+    for (const int locks : {0, 1}) {
+        SCOPED_TRACE(locks);
+        FakeMachine machine;
+        machine.List("path\r\nlib.dll\r\n");
+        machine.NewFile(L"lib.dll", "unsigned");
+        machine.AppFile(L"lib.dll", "signed by A");
+        FakeSignatures signatures(machine.files);
+        signatures.installed[L"C:\\App\\lib.dll"] = kByA;
+        machine.elevation.writable = false;
+        machine.elevation.check = SignatureCheck(signatures, L"C:\\App", L"C:\\App\\TessaloomUpdate.exe");
+        machine.files.locked[L"C:\\App\\lib.dll"] = locks;
+        machine.form.Load();
+        machine.form.Command1_Click();
+
+        const Journal& journal = machine.journal;
+        EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
+                                [](const std::wstring& line) { return line.starts_with(L"error "); }),
+                  1);
+        EXPECT_THAT(journal.back(), ::testing::HasSubstr(L"Run-time error '577'"));
+        EXPECT_THAT(journal.back(), ::testing::HasSubstr(L"the new lib.dll is not signed"));
+        EXPECT_EQ(signatures.newFilesChecked, 1);
+        EXPECT_EQ(machine.files.pauses.size(), static_cast<std::size_t>(locks)) << "only the lock is waited out";
+        EXPECT_EQ(machine.App(L"lib.dll"), "signed by A");
+        const std::wstring log =
+            DecodeUtf8(machine.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content);
+        EXPECT_EQ(log.find(L"Update failed: error 577"), log.rfind(L"Update failed"));
+        EXPECT_EQ(log.find(L"error 577"), log.rfind(L"error 577")) << "reported once";
     }
 }
 
