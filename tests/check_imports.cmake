@@ -50,7 +50,7 @@ set(known_dlls
 set(allowed_kernel32
   CancelIo CancelIoEx CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
   GetNamedPipeClientProcessId GetNamedPipeServerProcessId GetOverlappedResult GetProcessId
-  QueryFullProcessImageNameW SetNamedPipeHandleState
+  QueryFullProcessImageNameW SetNamedPipeHandleState CreateThread DisconnectNamedPipe ProcessIdToSessionId WaitNamedPipeW
   GetModuleHandleA LoadLibraryA
   AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
   CreateProcessW CreateSemaphoreA DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection

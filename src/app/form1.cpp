@@ -17,7 +17,33 @@ constexpr std::int32_t kCsidlFlagCreate = 0x8000;
 constexpr std::int32_t kStatusFolderMissing = 1;
 constexpr std::int32_t kStatusInvalidArgument = static_cast<std::int32_t>(0x80070057U);
 
+// True while an updater, in whatever session, runs a transaction in the
+// folder: its lock file is there and cannot be read, being open without
+// sharing. A lock file that a power cut left behind can be read.
+bool TransactionUnderWay(Files& files, const std::wstring& app) {
+    const std::wstring lock = Join(app, kLockName);
+    return files.Facts(lock).exists && !files.ReadWholeFile(lock);
+}
+
 }  // namespace
+
+// Takes the claim on the application folder, or says why not: false when
+// another updater of this session holds it, whose window is brought to the
+// front. A name squatted by anything else does not keep the main program from
+// starting: the updater goes on without the claim.
+bool Form1::ClaimFolder() {
+    switch (p_.process.ClaimApplicationFolder()) {
+    case Claim::Taken:
+        return true;
+    case Claim::Updater:
+        p_.process.ActivateOtherInstance();
+        return false;
+    case Claim::Squatted:
+        log_.Note(L"Another program holds the name of this folder's updater claim; going on without it");
+        return true;
+    }
+    return true;
+}
 
 template <typename Handler>
 void Form1::Boundary(Handler handler) {
@@ -74,15 +100,21 @@ void Form1::Form_Load() {
 // not started over a half-changed install; staged files alone are left for
 // the next walk, which removes them first. False when another updater of
 // this session is at work in the folder: its update is not interrupted, and
-// it starts the main program when it is done.
+// it starts the main program when it is done. An updater of another session
+// at work is left to finish too.
 bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
     const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
     if (interrupted == Interrupted::None || (interrupted == Interrupted::Staging && !p_.elevation.CanWrite(app))) {
         return true;  // nothing installed was touched: no need to ask for rights now
     }
-    if (!p_.process.ClaimApplicationFolder()) {
-        p_.process.ActivateOtherInstance();
+    if (!ClaimFolder()) {
         return false;
+    }
+    if (TransactionUnderWay(p_.files, app)) {
+        // An updater of another session is at work: its update is not
+        // interrupted, and this start neither waits for it nor asks for rights.
+        log_.Note(L"Another updater is applying an update to this folder");
+        return true;
     }
     try {
         if (p_.elevation.CanWrite(app)) {
@@ -194,8 +226,7 @@ void Form1::CheckforUpdates() {
         return;
     }
     // One updater at a time walks an application folder.
-    if (!p_.process.ClaimApplicationFolder()) {
-        p_.process.ActivateOtherInstance();
+    if (!ClaimFolder()) {
         loaded_ = false;
         return;
     }

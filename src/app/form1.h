@@ -54,6 +54,7 @@ private:
     void Walk();
     void ShowApplied(int position, const std::wstring& name);
     bool FinishInterruptedUpdate(const std::wstring& app);
+    bool ClaimFolder();
     std::wstring UpdateFolder();
     void ApplyTheme();
     void LaunchTargetAndClose();

@@ -89,6 +89,13 @@ public:
     virtual void Pause(int milliseconds) = 0;
 };
 
+// What asking for the claim on the application folder found.
+enum class Claim {
+    Taken,     // this updater holds it now
+    Updater,   // another updater of this session holds it and proves to be one
+    Squatted,  // something else holds its name: going on without it
+};
+
 // The running process and the programs it starts.
 class Process {
 public:
@@ -110,8 +117,8 @@ public:
     // Starts a command line, its window shown normally with the focus; does not wait.
     virtual void Start(const std::wstring& commandLine) = 0;
     // Claims the application folder for this run of the updater, for as long
-    // as it runs: false when another one holds it.
-    virtual bool ClaimApplicationFolder() = 0;
+    // as it runs. Never throws.
+    virtual Claim ClaimApplicationFolder() = 0;
     // Gives the claim up, so that an updater started next can take it.
     virtual void ReleaseApplicationFolder() = 0;
     // Brings the window of the updater that holds the claim to the front.

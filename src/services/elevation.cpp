@@ -140,21 +140,6 @@ private:
     std::vector<std::unique_ptr<SourceFile>> handedOver_;
 };
 
-std::wstring ImageOf(HANDLE process) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD size = static_cast<DWORD>(path.size());
-        if (QueryFullProcessImageNameW(process, 0, path.data(), &size)) {
-            path.resize(size);
-            return path;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() > 32768) {
-            return {};
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Who may open our pipes: the user who started this window and Administrators
 // (the elevated instance may run as another administrator), with no one
 // else, and neither of them may create another instance of it.
@@ -205,11 +190,6 @@ private:
     SECURITY_DESCRIPTOR descriptor_{};
     SECURITY_ATTRIBUTES attributes_{};
 };
-
-bool SamePath(const std::wstring& first, const std::wstring& second) {
-    return !first.empty() && CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
-                                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
-}
 
 }  // namespace
 
@@ -340,7 +320,7 @@ std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
     }
     // The process whose image is checked is the one files are taken from.
     UniqueKernelHandle parent(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
-    if (!parent || !SamePath(ImageOf(parent.Get()), ModuleFileName(nullptr))) {
+    if (!parent || !SamePath(ProcessImage(parent.Get()), ModuleFileName(nullptr))) {
         Refuse(L"process " + std::to_wstring(server) + L" is not this updater");
     }
     return std::make_unique<PipeChannel>(std::move(pipe), std::move(parent));

@@ -109,6 +109,9 @@ public:
         if (crashed) {
             throw Crash{};
         }
+        if (locks.contains(path)) {
+            return {.exists = true, .hiddenOrSystem = true};  // held open: it cannot be read
+        }
         if (const auto found = files.find(path); found != files.end()) {
             const FakeFile& file = found->second;
             return {.exists = true,
@@ -153,13 +156,17 @@ public:
             throw RuntimeError(kErrSharingViolation,
                                L"The process cannot access the file because it is being used by another process.");
         }
+        // Removed when released, as a lock file is, even one a power cut left.
         struct Held final : FolderLock {
-            Held(std::set<std::wstring>& locks, std::wstring path) : locks_(locks), path_(std::move(path)) {}
-            ~Held() override { locks_.erase(path_); }
-            std::set<std::wstring>& locks_;
+            Held(FakeFiles& files, std::wstring path) : files_(files), path_(std::move(path)) {}
+            ~Held() override {
+                files_.locks.erase(path_);
+                files_.files.erase(path_);
+            }
+            FakeFiles& files_;
             std::wstring path_;
         };
-        return std::make_unique<Held>(locks, path);
+        return std::make_unique<Held>(*this, path);
     }
     void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
     void RenameFile(const std::wstring& from, const std::wstring& to) override {
@@ -202,7 +209,7 @@ public:
         }
     }
     std::optional<std::string> ReadWholeFile(const std::wstring& path) override {
-        const auto found = files.find(path);
+        const auto found = locks.contains(path) ? files.end() : files.find(path);
         return found == files.end() ? std::nullopt : std::optional(found->second.content);
     }
     void SetCurrentFolder(const std::wstring& folder) override { currentFolder = folder; }
@@ -269,11 +276,15 @@ public:
     std::wstring Version() override { return L"4.00.0006"; }
     std::wstring LocalTime() override { return L"2024-05-31 14:03:27 UTC+02:00"; }
     bool otherUpdaterRunning = false;
+    bool squatted = false;  // another program holds the claim's name
     bool claimed = false;
     bool claimedAtStart = false;  // the main program was started while the claim was held
-    bool ClaimApplicationFolder() override {
-        claimed = !otherUpdaterRunning;
-        return claimed;
+    Claim ClaimApplicationFolder() override {
+        if (otherUpdaterRunning || squatted) {
+            return otherUpdaterRunning ? Claim::Updater : Claim::Squatted;
+        }
+        claimed = true;
+        return Claim::Taken;
     }
     void ReleaseApplicationFolder() override { claimed = false; }
     void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }

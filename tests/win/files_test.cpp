@@ -281,7 +281,7 @@ struct InertProcess final : Process {
     std::wstring Version() override { return {}; }
     std::wstring LocalTime() override { return {}; }
     void Start(const std::wstring&) override {}
-    bool ClaimApplicationFolder() override { return true; }
+    Claim ClaimApplicationFolder() override { return Claim::Taken; }
     void ReleaseApplicationFolder() override {}
     void ActivateOtherInstance() override {}
     std::wstring folder_;
