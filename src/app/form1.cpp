@@ -131,7 +131,7 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
         }
     } catch (const RuntimeError& error) {
         if (interrupted == Interrupted::Staging) {
-            log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
+            log_.Note(L"Left for the walk to finish: error " + DecimalText(error.Number()) + L" at start-up");
             return true;
         }
         // Kept in the log beside the update list, where support looks.

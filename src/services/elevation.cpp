@@ -4,10 +4,10 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <cwchar>
 #include <vector>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "services/files.h"
 #include "services/process.h"
 #include "win32/handles.h"
@@ -23,10 +23,8 @@ std::wstring UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     LARGE_INTEGER ticks{};
     QueryPerformanceCounter(&ticks);
-    wchar_t text[64];
-    std::swprintf(text, 64, L"%08lX.%016llX.%u", GetCurrentProcessId(), static_cast<unsigned long long>(ticks.QuadPart),
-                  counter.fetch_add(1));
-    return text;
+    return HexText(GetCurrentProcessId(), 8) + L"." + HexText(static_cast<std::uint64_t>(ticks.QuadPart), 16) + L"." +
+           DecimalText(counter.fetch_add(1));
 }
 
 [[noreturn]] void Refuse(const std::wstring& why) { throw RuntimeError(kErrAccessDenied, L"Access is denied: " + why); }
@@ -316,12 +314,12 @@ std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
     }
     ULONG server = 0;
     if (!GetNamedPipeServerProcessId(pipe.Get(), &server) || server != command.parentId) {
-        Refuse(command.pipe + L" is not served by process " + std::to_wstring(command.parentId));
+        Refuse(command.pipe + L" is not served by process " + DecimalText(command.parentId));
     }
     // The process whose image is checked is the one files are taken from.
     UniqueKernelHandle parent(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
     if (!parent || !SamePath(ProcessImage(parent.Get()), ModuleFileName(nullptr))) {
-        Refuse(L"process " + std::to_wstring(server) + L" is not this updater");
+        Refuse(L"process " + DecimalText(server) + L" is not this updater");
     }
     return std::make_unique<PipeChannel>(std::move(pipe), std::move(parent));
 }

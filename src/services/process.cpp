@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cwchar>
 #include <string_view>
 
 #include "core/text.h"
@@ -94,11 +93,9 @@ std::wstring Win32Process::LocalTime() {
     };
     const long long minutes = (ticks(local) - ticks(utc)) / 600000000LL;  // 100 ns ticks in a minute
     const long long offset = minutes < 0 ? -minutes : minutes;
-    wchar_t text[64];
-    std::swprintf(text, 64, L"%04d-%02d-%02d %02d:%02d:%02d UTC%ls%02d:%02d", time.wYear, time.wMonth, time.wDay,
-                  time.wHour, time.wMinute, time.wSecond, minutes < 0 ? L"-" : L"+", static_cast<int>(offset / 60),
-                  static_cast<int>(offset % 60));
-    return text;
+    return DecimalText(time.wYear, 4) + L"-" + DecimalText(time.wMonth, 2) + L"-" + DecimalText(time.wDay, 2) + L" " +
+           DecimalText(time.wHour, 2) + L":" + DecimalText(time.wMinute, 2) + L":" + DecimalText(time.wSecond, 2) +
+           L" UTC" + (minutes < 0 ? L"-" : L"+") + DecimalText(offset / 60, 2) + L":" + DecimalText(offset % 60, 2);
 }
 
 void Win32Process::Start(const std::wstring& commandLine) {
@@ -146,10 +143,7 @@ std::wstring ClaimPipeName(const std::wstring& applicationFolder) {
     }
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    wchar_t name[96];
-    std::swprintf(name, 96, L"\\\\.\\pipe\\TessaloomUpdate.claim.%lu.%016llX", static_cast<unsigned long>(session),
-                  static_cast<unsigned long long>(hash));
-    return name;
+    return L"\\\\.\\pipe\\TessaloomUpdate.claim." + DecimalText(session) + L"." + HexText(hash, 16);
 }
 
 // The claim: the one instance of the claim pipe, whose server the system
