@@ -4,8 +4,9 @@
 
 #include "app/command_line.h"
 #include "app/elevated.h"
-#include "update/transaction.h"
 #include "update/file_names.h"
+#include "update/folder_trust.h"
+#include "update/transaction.h"
 #include "update/progress.h"
 #include "update/update_list.h"
 
@@ -114,6 +115,9 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
         // An updater of another session is at work: its update is not
         // interrupted, and this start neither waits for it nor asks for rights.
         log_.Note(L"Another updater is applying an update to this folder");
+        return true;
+    }
+    if (!p_.elevation.CanWrite(app) && RefusedElevation(app, {}, L"An interrupted update cannot be finished.")) {
         return true;
     }
     try {
@@ -276,6 +280,10 @@ void Form1::CheckforUpdatesOk() {
         PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles)));
     bool applied = false;
     if (!names.empty() && !p_.elevation.CanWrite(app)) {
+        if (RefusedElevation(app, names, L"This update cannot be applied.")) {
+            LaunchTargetAndClose();
+            return;
+        }
         const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
         if (!elevated) {
             log_.Note(L"Administrator rights were declined: nothing was changed");
@@ -304,6 +312,22 @@ void Form1::CheckforUpdatesOk() {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
     LaunchTargetAndClose();
+}
+
+// Administrator rights are asked for only where the instance that has them
+// would not refuse: true, when it would, once the user has been told why
+// (`what` says what cannot be done) and it is in the log.
+bool Form1::RefusedElevation(const std::wstring& app, const std::vector<std::wstring>& names,
+                             const std::wstring& what) {
+    const std::optional<std::wstring> why = ApplicationFolderRefusal(p_.guards, app, names);
+    if (!why) {
+        return false;
+    }
+    std::wstring reason = NotElevatingThere(*why);
+    log_.Note(what + L" Nothing was changed: " + reason);
+    reason[0] = L'A';
+    p_.dialogs.Message(what + L" " + reason + L".\n\nNothing was changed.", p_.process.ProductName());
+    return true;
 }
 
 // Moves the bar to a position (from 1) that was applied and names its file.

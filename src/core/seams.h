@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/folder_guard.h"
+
 namespace tessaloom {
 
 // Turns bytes of the system's ANSI code page into text.
@@ -239,6 +241,8 @@ struct Platform {
     // Creates the SpecialFolder object on first use of Form1::Special_Folder.
     std::function<std::unique_ptr<SpecialFolder>()> makeSpecialFolder;
     Elevation& elevation;
+    // What guards the application folder, looked at before asking for rights.
+    Guards& guards;
 };
 
 }  // namespace tessaloom

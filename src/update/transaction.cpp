@@ -407,6 +407,16 @@ Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationF
     return journal->phase == kStaging ? Interrupted::Staging : Interrupted::Committing;
 }
 
+std::vector<std::wstring> InterruptedUpdateNames(Files& files, const std::wstring& applicationFolder) {
+    const std::optional<std::string> text = files.ReadWholeFile(JournalPath(applicationFolder));
+    const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
+    std::vector<std::wstring> names;
+    for (const UpdateEntry& entry : journal ? journal->entries : std::vector<UpdateEntry>{}) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
 void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, UpdateEvents* events) {
     if (!files.Facts(JournalPath(applicationFolder)).exists &&
         !files.Facts(UnfinishedJournalPath(applicationFolder)).exists) {

@@ -93,6 +93,10 @@ public:
 enum class Interrupted { None, Staging, Committing, Damaged };
 Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder);
 
+// The names the journal of an interrupted update acts on; none when there is
+// no journal or it cannot be read as one (and so is never acted on).
+std::vector<std::wstring> InterruptedUpdateNames(Files& files, const std::wstring& applicationFolder);
+
 // Finishes or undoes what an interrupted update left in the application
 // folder, under the folder's lock; costs one attribute query when there is
 // nothing. Transient locks are waited out. Throws when it cannot.

@@ -20,6 +20,11 @@
 // TESSALOOM_TEST_SWAP_SOURCES set, once the plan has come (the window has
 // opened every new file), the update folder is moved aside and another one
 // with other content takes its name, as a process of the user could do.
+//
+// Wine reports every folder as owned by the user, with an access list made
+// from its Unix permissions, and keeps no other: both sides see the folders'
+// reparse points as they are but their owner and access list as an installer
+// leaves them under Program Files, unless TESSALOOM_TEST_REAL_GUARDS is set.
 
 #include <windows.h>
 
@@ -32,6 +37,7 @@
 #include "services/dialogs.h"
 #include "services/elevation.h"
 #include "services/files.h"
+#include "services/guards.h"
 #include "services/process.h"
 #include "services/shell_folders.h"
 #include "ui/win32_form_window.h"
@@ -49,6 +55,25 @@ public:
 
 private:
     Win32Elevation real_;
+};
+
+// The real folders, guarded as installed (see above).
+class InstalledGuards final : public Guards {
+public:
+    Guard Folder(const std::wstring& path) override {
+        Guard guard = real_.Folder(path);
+        if (guard.found && GetEnvironmentVariableW(L"TESSALOOM_TEST_REAL_GUARDS", nullptr, 0) == 0) {
+            const Guard installed = test::FakeGuards::Installed();
+            guard.owner = installed.owner;
+            guard.hasDacl = installed.hasDacl;
+            guard.dacl = installed.dacl;
+        }
+        return guard;
+    }
+    bool IsReparsePoint(const std::wstring& path) override { return real_.IsReparsePoint(path); }
+
+private:
+    Win32Guards real_;
 };
 
 void Record(Win32Files& files, Win32Process& process, const std::string& text) {
@@ -138,7 +163,7 @@ private:
 };
 
 // The real window and boxes, driven by whoever tests it.
-int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation& elevation) {
+int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation& elevation, Guards& guards) {
     const std::wstring updater = Join(process.ApplicationFolder(), L"TessaloomUpdate.exe");
     const UniqueModule pictures(
         LoadLibraryExW(updater.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
@@ -146,7 +171,7 @@ int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation&
     Win32Dialogs dialogs(window);
     test::FakeRegistry registry;
     Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation, guards});
     window.OnClick([&form](std::wstring_view control) {
         if (control == L"Command1") {
             form.Command1_Click();
@@ -172,6 +197,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ui::LimitDllSearchToSystem32();
     Win32Files files;
     Win32Process process;
+    InstalledGuards guards;
     const std::wstring arguments(TrimSpaces(process.CommandLine()));
     if (arguments.starts_with(L"|serve ")) {
         const std::wstring rest = arguments.substr(7);
@@ -190,12 +216,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             if (GetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", nullptr, 0) != 0) {
                 SwappingChannel swapping(*parent, files);
                 Win32Signatures signatures;
-                return ApplyForParent(files, process.ApplicationFolder(), swapping,
+                return ApplyForParent(files, guards, process.ApplicationFolder(), swapping,
                                       SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
             }
             // Signed files are replaced only by files of the same signer.
             Win32Signatures signatures;
-            return ApplyForParent(files, process.ApplicationFolder(), *parent,
+            return ApplyForParent(files, guards, process.ApplicationFolder(), *parent,
                                   SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
         } catch (...) {
             return CurrentError().Number();
@@ -203,14 +229,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     NotWritable elevation;
     if (GetEnvironmentVariableW(L"TESSALOOM_PARENT_WINDOW", nullptr, 0) != 0) {
-        return RunWithWindow(instance, files, process, elevation);
+        return RunWithWindow(instance, files, process, elevation, guards);
     }
     test::Journal journal;
     test::FakeDialogs dialogs(journal);
     test::FakeRegistry registry;
     test::RecordingView view;
     Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation, guards});
     form.Load();
     form.Command1_Click();
     std::wstring record;

@@ -36,6 +36,29 @@ TEST(Elevation, TheElevatedInstanceAppliesWhatItsWindowListedAndTheWindowStartsT
     EXPECT_THAT(log, HasSubstr("two.dll: backed up as OLDtwo.dll\r\ntwo.dll: new file in place\r\n"));
 }
 
+// The folders' real owner read: Wine makes every folder the user's own, as a
+// folder a program of the user prepared would be. The window asks for no
+// rights there, says why, starts the main program and changes nothing.
+TEST(Elevation, TheWindowAsksForNoRightsOverAFolderOfTheUsers) {
+    Sandbox sandbox;
+    sandbox.WriteUpdateList("path\r\none.dll\r\n");
+    sandbox.WriteNewFile(L"one.dll", "new one");
+    const std::wstring parent = sandbox.app + L"\\elevated_parent.exe";
+    ASSERT_TRUE(CopyFileW(TESSALOOM_ELEVATED_PARENT_EXE, parent.c_str(), FALSE));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TESSALOOM_TEST_REAL_GUARDS", L"1"));
+    UpdaterRun run(parent, L" " + sandbox.MainProgram(), sandbox.app);
+    const auto code = run.WaitForExit();
+    SetEnvironmentVariableW(L"TESSALOOM_TEST_REAL_GUARDS", nullptr);
+    EXPECT_EQ(code, 0U);
+    const std::string shown = ReadBytes(sandbox.app + L"\\parent.log");
+    EXPECT_THAT(shown, HasSubstr("This update cannot be applied. Administrator rights are used only in a folder that "
+                                 "only administrators can change, and " +
+                                 std::string(sandbox.app.begin(), sandbox.app.end()) + " is owned by S-1-5-21-"));
+    EXPECT_THAT(shown, ::testing::Not(HasSubstr("Run-time error")));
+    EXPECT_FALSE(IsFile(sandbox.app + L"\\one.dll"));
+    EXPECT_EQ(sandbox.Starts(1).size(), 1U);
+}
+
 // A pipe served by this test, not by an updater: whoever it names as the
 // parent, the updater reads no plan from it and changes nothing.
 TEST(Elevation, TheElevatedModeRefusesAPipeItsOwnParentDidNotCreate) {

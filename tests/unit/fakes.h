@@ -16,6 +16,7 @@
 #include "app/form1.h"
 #include "core/signatures.h"
 #include "ui/form_model.h"
+#include "update/folder_trust.h"
 
 namespace tessaloom::test {
 
@@ -387,11 +388,52 @@ public:
     void Unload() override { model.Unload(); }
 };
 
+// What guards each path. Unless a test says otherwise, every folder is as an
+// installer leaves it under Program Files (owned by Administrators, changed
+// only by them, SYSTEM and TrustedInstaller) and nothing is a reparse point.
+class FakeGuards final : public Guards {
+public:
+    std::map<std::wstring, Guard> folders;
+    std::set<std::wstring> reparsePoints;
+    std::set<std::wstring> unreadable;  // looking at these fails
+    std::vector<std::wstring> looked;   // every entry looked at
+
+    static Guard Installed() {
+        return {.found = true,
+                .folder = true,
+                .owner = kAdministratorsSid,
+                .dacl = {{.sid = kSystemSid, .mask = 0x1F01FF},
+                         {.sid = kAdministratorsSid, .mask = 0x1F01FF},
+                         {.sid = kTrustedInstallerSid, .mask = 0x1F01FF},
+                         {.sid = L"S-1-5-32-545", .mask = 0x1200A9},
+                         {.inheritOnly = true, .sid = L"S-1-3-0", .mask = kRightGenericAll}}};
+    }
+    Guard Folder(const std::wstring& path) override {
+        Look(path);
+        Guard guard = folders.contains(path) ? folders.at(path) : Installed();
+        guard.reparsePoint = guard.reparsePoint || reparsePoints.contains(path);
+        return guard;
+    }
+    bool IsReparsePoint(const std::wstring& path) override {
+        Look(path);
+        return reparsePoints.contains(path);
+    }
+
+private:
+    void Look(const std::wstring& path) {
+        looked.push_back(path);
+        if (unreadable.contains(path)) {
+            throw RuntimeError(kErrAccessDenied, L"Access is denied.");
+        }
+    }
+};
+
 // Administrator rights on fakes: asking for them is journaled; the elevated
 // instance runs ApplyForParent on the same files when the plan is handed over.
 class FakeElevation final : public Elevation {
 public:
-    FakeElevation(Journal& journal, FakeFiles& files) : journal_(journal), files_(files) {}
+    FakeElevation(Journal& journal, FakeFiles& files, FakeGuards& guards)
+        : journal_(journal), files_(files), guards_(guards) {}
     bool writable = true;
     bool declined = false;
     SourceCheck check;  // what the elevated instance checks new files with
@@ -402,14 +444,15 @@ public:
         if (declined) {
             return nullptr;
         }
-        return std::make_unique<Instance>(files_, check);
+        return std::make_unique<Instance>(files_, guards_, check);
     }
 
 private:
     // The window's end; the elevated instance runs within Send.
     class Instance final : public Channel {
     public:
-        Instance(FakeFiles& files, SourceCheck check) : files_(files), check_(std::move(check)) {}
+        Instance(FakeFiles& files, FakeGuards& guards, SourceCheck check)
+            : files_(files), guards_(guards), check_(std::move(check)) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
                 Child(std::string plan, std::deque<std::string>& reports, Instance& parent)
@@ -427,7 +470,7 @@ private:
             } child(std::string(message), reports_, *this);
             // With administrator rights, a new file is never opened by its path.
             files_.openByPath = false;
-            ApplyForParent(files_, L"C:\\App", child, check_);
+            ApplyForParent(files_, guards_, L"C:\\App", child, check_);
             files_.openByPath = true;
         }
         std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
@@ -449,11 +492,13 @@ private:
 
     private:
         FakeFiles& files_;
+        FakeGuards& guards_;
         SourceCheck check_;
         std::deque<std::string> reports_;
     };
     Journal& journal_;
     FakeFiles& files_;
+    FakeGuards& guards_;
 };
 
 // Signatures as set up by a test: installed files by path, new files by their
@@ -490,7 +535,8 @@ struct FakeMachine {
     FakeDialogs dialogs{journal};
     FakeRegistry registry;
     RecordingView view;
-    FakeElevation elevation{journal, files};
+    FakeGuards guards;
+    FakeElevation elevation{journal, files, guards};
     int specialFoldersMade = 0;
     Form1 form{Platform{files, process, dialogs, registry, view,
                         [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); },
@@ -498,7 +544,7 @@ struct FakeMachine {
                             ++specialFoldersMade;
                             return std::make_unique<FakeSpecialFolder>(L"C:\\Docs");
                         },
-                        elevation}};
+                        elevation, guards}};
 
     // The main program exists and starts when asked for by its quoted path.
     explicit FakeMachine(std::wstring commandLine = L" C:\\App\\Tessaloom Main.exe") {
@@ -509,7 +555,7 @@ struct FakeMachine {
     Platform PlatformFor(FormView& other) {
         auto decode = [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); };
         auto folder = [] { return std::make_unique<FakeSpecialFolder>(L"C:\\Docs"); };
-        return Platform{files, process, dialogs, registry, other, decode, folder, elevation};
+        return Platform{files, process, dialogs, registry, other, decode, folder, elevation, guards};
     }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {
