@@ -8,16 +8,19 @@ namespace tessaloom {
 
 class SourceFile;
 
-// What Authenticode says of one file.
+// What Authenticode says of one file, by its own signature or by a catalog
+// of the system that lists it.
 enum class Signature {
-    None,    // not signed (or not a kind of file that can be)
-    Valid,   // signed, and the signature holds for these bytes
-    Broken,  // signed, but the signature does not hold: a changed byte, a distrusted certificate
+    None,         // not signed (or not a kind of file that can be)
+    Valid,        // signed, and the signature holds for these bytes
+    Broken,       // signed, but the signature does not hold: a changed byte, a distrusted certificate
+    Uncheckable,  // the check itself failed: nothing can be said of the signature
 };
 
 struct SignedFile {
     Signature signature = Signature::None;
     std::string signer;  // the signer's certificate as encoded; empty when not known
+    bool image = false;  // begins with "MZ": a program, whatever its name
 };
 
 // Reads signatures. Revocation is not checked (no network); the signer is

@@ -1,7 +1,8 @@
 // The elevated instance and signed files, with files signed by two test
 // signers (see sign_test_files.sh): a signed file is replaced only by a file
-// of the same signer whose signature holds, a signed install takes no
-// unsigned new program file, and a refusal leaves every file as it was.
+// of the same signer whose signature holds, a signed install takes program
+// files only of the updater's signer or the current file's, and a refusal
+// leaves every file as it was.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,9 +34,16 @@ TEST(Signatures, TheElevatedInstanceInstallsOnlyWhatTheSignersAllow) {
         {"another signer", L"payload_by_a.dll", L"payload_by_b.dll", false, "not signed by the signer"},
         {"unsigned replacement", L"payload_by_a.dll", kUnsigned, false, "is not signed"},
         {"a changed byte", L"payload_by_a.dll", L"payload_broken.dll", false, "does not hold"},
-        {"unsigned current file", kUnsigned, L"payload_by_b.dll", true, nullptr},
+        // A signed install: code only of the updater's signer or the current file's.
+        {"unsigned current file, another signer", kUnsigned, L"payload_by_b.dll", true,
+         "is not signed by the updater's signer"},
+        {"unsigned current file, the updater's signer", kUnsigned, L"payload_by_a.dll", true, nullptr},
+        {"current file of another signer, the updater's signer", L"payload_by_b.dll", L"payload_by_a.dll", true,
+         nullptr},
         {"new code, signed install", nullptr, kUnsigned, true, "is not signed"},
-        {"new signed code, signed install", nullptr, L"payload_by_b.dll", true, nullptr},
+        {"new code of another signer, signed install", nullptr, L"payload_by_b.dll", true,
+         "is not signed by the updater's signer"},
+        {"new code of the updater's signer, signed install", nullptr, L"payload_by_a.dll", true, nullptr},
         {"new code, unsigned install", nullptr, kUnsigned, false, nullptr},
     };
     for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <optional>
 #include <vector>
 
@@ -18,50 +19,91 @@ namespace {
 const SignedFile kUnsigned{Signature::None, ""};
 const SignedFile kByA{Signature::Valid, "certificate A"};
 const SignedFile kByB{Signature::Valid, "certificate B"};
+const SignedFile kByC{Signature::Valid, "certificate C"};
 const SignedFile kBrokenA{Signature::Broken, "certificate A"};
 const SignedFile kSignedUnknown{Signature::Valid, ""};
+const SignedFile kUncheckable{Signature::Uncheckable, ""};
+const SignedFile kUnsignedImage{Signature::None, "", true};  // begins with "MZ"
+// The updater: unsigned, or signed by A (a signed install).
+const SignedFile kUnsignedInstall = kUnsigned;
+const SignedFile kInstallByA = kByA;
 
-TEST(Signatures, ASignedFileIsReplacedOnlyByTheSameSignerAndASignedInstallTakesNoUnsignedCode) {
+TEST(Signatures, ASignedInstallTakesNoCodeButItsSignersAndNothingUncheckable) {
     struct Case {
         const wchar_t* name;
         std::optional<SignedFile> current;
         SignedFile fresh;
-        bool installSigned;
+        SignedFile updater;
         bool installed;
     };
     const std::vector<Case> cases = {
-        // Unsigned current files and unsigned installs: as without the check.
-        {L"a.dll", kUnsigned, kUnsigned, false, true},
-        {L"a.dll", kUnsigned, kBrokenA, false, true},
-        {L"a.dll", std::nullopt, kUnsigned, false, true},
-        {L"a.dll", kUnsigned, kUnsigned, true, true},  // an unsigned file stays replaceable
-        // A signed current file: the same signer, with a signature that holds.
-        {L"a.dll", kByA, kByA, false, true},
-        {L"a.dll", kByA, kByA, true, true},
-        {L"a.dll", kByA, kByB, false, false},
-        {L"a.dll", kByA, kUnsigned, false, false},
-        {L"a.dll", kByA, kBrokenA, false, false},
-        {L"data.txt", kByA, kUnsigned, false, false},  // whatever its name
-        {L"a.dll", kBrokenA, kByA, false, true},       // its signer is still known
-        {L"a.dll", kBrokenA, kByB, false, false},
-        {L"a.dll", SignedFile{Signature::Broken, ""}, kByA, false, false},  // signer unknown: no match
-        {L"a.dll", kSignedUnknown, kSignedUnknown, false, false},
-        // A signed install: new code needs a signature that holds, any signer.
-        {L"new.dll", std::nullopt, kUnsigned, true, false},
-        {L"sub\\New.EXE", std::nullopt, kUnsigned, true, false},
-        {L"x.ocx", std::nullopt, kUnsigned, true, false},
-        {L"new.dll", std::nullopt, kBrokenA, true, false},
-        {L"new.dll", std::nullopt, kByB, true, true},
-        {L"readme.txt", std::nullopt, kUnsigned, true, true},
-        {L"dll", std::nullopt, kUnsigned, true, true},
-        {L"new.dll.txt", std::nullopt, kUnsigned, true, true},
+        // An unsigned install: only a signed current file is held to its signer.
+        {L"a.dll", kUnsigned, kUnsigned, kUnsignedInstall, true},
+        {L"a.dll", kUnsigned, kBrokenA, kUnsignedInstall, true},
+        {L"a.dll", std::nullopt, kUnsigned, kUnsignedInstall, true},
+        {L"a.dll", kByA, kByA, kUnsignedInstall, true},
+        {L"a.dll", kByA, kByB, kUnsignedInstall, false},
+        {L"a.dll", kByA, kUnsigned, kUnsignedInstall, false},
+        {L"a.dll", kByA, kBrokenA, kUnsignedInstall, false},
+        {L"data.txt", kByA, kUnsigned, kUnsignedInstall, false},  // whatever its name
+        {L"a.dll", kBrokenA, kByA, kUnsignedInstall, true},       // its signer is still known
+        {L"a.dll", kBrokenA, kByB, kUnsignedInstall, false},
+        {L"a.dll", SignedFile{Signature::Broken, ""}, kByA, kUnsignedInstall, false},  // signer unknown: no match
+        {L"a.dll", kSignedUnknown, kSignedUnknown, kUnsignedInstall, false},
+        // A signature that cannot be checked never lets a file through.
+        {L"data.txt", std::nullopt, kUncheckable, kUnsignedInstall, false},
+        {L"data.txt", kUncheckable, kUnsigned, kUnsignedInstall, false},
+        {L"a.dll", kUncheckable, kByA, kInstallByA, false},
+        {L"a.dll", kByA, kUncheckable, kInstallByA, false},
+        // A signed install: a signed current file, replaced by its signer or the updater's.
+        {L"a.dll", kByA, kByA, kInstallByA, true},
+        {L"a.dll", kByB, kByB, kInstallByA, true},
+        {L"a.dll", kByB, kByA, kInstallByA, true},
+        {L"a.dll", kByB, kByC, kInstallByA, false},
+        {L"data.txt", kByB, kByA, kInstallByA, true},
+        {L"data.txt", kByB, kUnsigned, kInstallByA, false},
+        {L"a.dll", kBrokenA, kByA, kInstallByA, false},  // a signature that does not hold counts for nothing
+        {L"a.dll", kByA, kBrokenA, kInstallByA, false},
+        // ... an unsigned current program file, or none: the updater's signer only.
+        {L"a.dll", kUnsigned, kUnsigned, kInstallByA, false},  // was replaceable by anything
+        {L"a.dll", kUnsigned, kByA, kInstallByA, true},
+        {L"a.dll", kUnsigned, kByB, kInstallByA, false},
+        {L"new.dll", std::nullopt, kUnsigned, kInstallByA, false},
+        {L"sub\\New.EXE", std::nullopt, kUnsigned, kInstallByA, false},
+        {L"new.dll", std::nullopt, kBrokenA, kInstallByA, false},
+        {L"new.dll", std::nullopt, kByB, kInstallByA, false},  // was any signer
+        {L"new.dll", std::nullopt, kByA, kInstallByA, true},
+        {L"new.dll", std::nullopt, kSignedUnknown, kInstallByA, false},
+        // ... and with an updater whose signature does not hold, no signer is the updater's.
+        {L"new.dll", std::nullopt, kByA, kBrokenA, false},
+        {L"a.dll", kByB, kByB, kBrokenA, true},
+        // ... a program by its content, new or current, whatever its name.
+        {L"data.bin", std::nullopt, kUnsignedImage, kInstallByA, false},
+        {L"data.bin", kUnsignedImage, kUnsigned, kInstallByA, false},
+        {L"data.bin", std::nullopt, SignedFile{Signature::Valid, "certificate A", true}, kInstallByA, true},
+        // ... and what is neither a program nor signed, as it is.
+        {L"readme.txt", std::nullopt, kUnsigned, kInstallByA, true},
+        {L"readme.txt", kUnsigned, kUnsigned, kInstallByA, true},
+        {L"readme.txt", kUnsigned, kBrokenA, kInstallByA, false},  // a broken signature is never installed
+        {L"dll", std::nullopt, kUnsigned, kInstallByA, true},
+        {L"new.dll.txt", std::nullopt, kUnsigned, kInstallByA, true},
     };
     for (const Case& c : cases) {
-        const auto refusal = SignatureRefusal(c.name, c.current, c.fresh, c.installSigned);
+        const auto refusal = SignatureRefusal(c.name, c.current, c.fresh, c.updater);
         EXPECT_EQ(!refusal.has_value(), c.installed)
             << std::string(c.name, c.name + std::wcslen(c.name)) << " current "
             << (c.current ? static_cast<int>(c.current->signature) : -1) << " new "
-            << static_cast<int>(c.fresh.signature) << " signed install " << c.installSigned;
+            << static_cast<int>(c.fresh.signature) << " updater " << static_cast<int>(c.updater.signature);
+    }
+    // Every kind of file that is a program or steers one, by name, in any case.
+    for (const wchar_t* extension :
+         {L".exe", L".dll", L".com", L".scr", L".cpl",  L".ocx",      L".ax",     L".acm",   L".sys",
+          L".drv", L".msi", L".msp", L".ps1", L".psm1", L".bat",      L".cmd",    L".vbs",   L".vbe",
+          L".js",  L".jse", L".wsf", L".hta", L".lnk",  L".manifest", L".config", L".local", L".Exe.CONFIG"}) {
+        const std::wstring name = std::wstring(L"sub\\x") + extension;
+        EXPECT_TRUE(IsProgramFile(name)) << std::string(name.begin(), name.end());
+        EXPECT_TRUE(SignatureRefusal(name, std::nullopt, kUnsigned, kInstallByA));
+        EXPECT_FALSE(SignatureRefusal(name, std::nullopt, kUnsigned, kUnsignedInstall));
     }
 }
 
