@@ -154,7 +154,7 @@ std::wstring NotElevatingThere(const std::wstring& why) {
 }
 
 std::int32_t ApplyForParent(Files& files, Guards& guards, const std::wstring& applicationFolder, Channel& channel,
-                            const SourceCheck& check) {
+                            const StagedCheck& check) {
     const std::optional<std::string> message = channel.Receive();
     const std::optional<ElevatedPlan> plan = message ? DecodePlan(*message) : std::nullopt;
     RuntimeError result(0, L"");
@@ -174,7 +174,7 @@ std::int32_t ApplyForParent(Files& files, Guards& guards, const std::wstring& ap
             };
             UpdateTransaction update(files, applicationFolder, plan->updateFolder, &relay, open);
             if (check) {
-                update.CheckSourcesWith(check);
+                update.CheckStagedWith(check);
             }
             update.Plan(plan->names);
             for (std::size_t position = 0; position < plan->names.size(); ++position) {

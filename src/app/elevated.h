@@ -42,9 +42,9 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message);
 // path in it (of the plan or of an interrupted update's journal) that goes
 // through a reparse point (ApplicationFolderRefusal). It reads every new file
 // through the open file the window handed over, never by path; `check`, when
-// given, sees each before it is copied and may refuse it.
+// given, sees each staged copy and may refuse it.
 std::int32_t ApplyForParent(Files& files, Guards& guards, const std::wstring& applicationFolder, Channel& channel,
-                            const SourceCheck& check = {});
+                            const StagedCheck& check = {});
 
 // The sentence that says why administrator rights are not used in a folder,
 // ending with `why` (from ApplicationFolderRefusal).

@@ -6,8 +6,6 @@
 
 namespace tessaloom {
 
-class SourceFile;
-
 // What Authenticode says of one file, by its own signature or by a catalog
 // of the system that lists it.
 enum class Signature {
@@ -28,9 +26,10 @@ struct SignedFile {
 class Signatures {
 public:
     virtual ~Signatures() = default;
-    // The signature of an open file, read through that same open file;
-    // `path` names it for the system.
-    virtual SignedFile OfOpen(SourceFile& file, const std::wstring& path) = 0;
+    // The signature of a new file's staged copy at `staged`, read through a
+    // handle of its own that keeps writers out; `destination` is the name it
+    // will take, which tells the system what kind of file it is.
+    virtual SignedFile OfStaged(const std::wstring& staged, const std::wstring& destination) = 0;
     // The signature of the file at a path that only administrators may
     // change (the application folder, the updater itself).
     virtual SignedFile OfInstalled(const std::wstring& path) = 0;

@@ -201,12 +201,9 @@ SignedFile InspectSignature(HANDLE file, const std::wstring& path) {
     return result;
 }
 
-SignedFile Win32Signatures::OfOpen(SourceFile& file, const std::wstring& path) {
-    auto* const open = dynamic_cast<Win32SourceFile*>(&file);
-    if (open == nullptr) {
-        throw RuntimeError(kErrInternal, L"Internal error: a file to check is not an open file");
-    }
-    return InspectSignature(open->Handle(), path);
+SignedFile Win32Signatures::OfStaged(const std::wstring& staged, const std::wstring& destination) {
+    const UniqueFile file = OpenToRead(staged);
+    return InspectSignature(file.Get(), destination);
 }
 
 SignedFile Win32Signatures::OfInstalled(const std::wstring& path) {

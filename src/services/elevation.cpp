@@ -29,6 +29,29 @@ std::wstring UniqueSuffix() {
 
 [[noreturn]] void Refuse(const std::wstring& why) { throw RuntimeError(kErrAccessDenied, L"Access is denied: " + why); }
 
+// The number of a file on its volume, asked of the file system itself
+// (FileInternalInformation): no other process is asked, as for
+// GetFileInformationByHandle's volume serial number under Wine.
+std::optional<std::int64_t> FileIndex(HANDLE file) {
+    struct IoStatus {
+        union {
+            LONG status;
+            void* pointer;
+        };
+        ULONG_PTR information;
+    };
+    using Query = LONG(NTAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    constexpr int kFileInternalInformation = 6;
+    IoStatus status{};
+    LARGE_INTEGER index{};
+    if (query == nullptr || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) {
+        return std::nullopt;
+    }
+    return index.QuadPart;
+}
+
 // Waits for overlapped I/O on the pipe while this thread's windows keep
 // answering. Should the wait itself fail, the I/O is cancelled and waited
 // for, so the system writes to no buffer that is gone.
@@ -90,14 +113,35 @@ public:
         if (!parent_) {
             throw RuntimeError(kErrInternal, L"Internal error: files are handed over only to the elevated instance");
         }
-        UniqueFile file;
+        UniqueFile handed;
         const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
-        if (!DuplicateHandle(parent_.Get(), handle, GetCurrentProcess(), file.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        if (!DuplicateHandle(parent_.Get(), handle, GetCurrentProcess(), handed.Put(), 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
             throw LastError();
         }
-        // Only a file on a disk: never a pipe, a console or a device.
-        if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        // Only a file on a disk: never a pipe, a console, a device or a folder.
+        FILE_BASIC_INFO basic{};
+        if (GetFileType(handed.Get()) != FILE_TYPE_DISK ||
+            !GetFileInformationByHandleEx(handed.Get(), FileBasicInfo, &basic, sizeof basic) ||
+            (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
             Refuse(L"what was handed over is not a file");
+        }
+        // A file object of our own, for reading only, with its own position
+        // and writers kept out: the handle handed over may write, and the
+        // other side shares its position.
+        UniqueFile file(ReOpenFile(handed.Get(), GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN));
+        if (!file) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_SHARING_VIOLATION) {
+                Refuse(L"a new file handed over can still be changed by another program");
+            }
+            throw SystemError(error);
+        }
+        // Windows opens the same file again; Wine opens its path again, which
+        // the user may have pointed at another file meanwhile.
+        const std::optional<std::int64_t> index = FileIndex(file.Get());
+        if (!index || index != FileIndex(handed.Get())) {
+            Refuse(L"a new file handed over is no longer at its place");
         }
         return std::make_unique<Win32SourceFile>(std::move(file));
     }

@@ -72,10 +72,10 @@ std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::
                           : L" is not signed by the updater's signer");
 }
 
-SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath) {
+StagedCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath) {
     auto updater = std::make_shared<std::optional<SignedFile>>();
     return [&signatures, app = std::move(applicationFolder), updaterPath = std::move(updaterPath), updater](
-               SourceFile& source, const UpdateEntry& entry) {
+               const std::wstring& staged, const UpdateEntry& entry) {
         if (!updater->has_value()) {
             *updater = signatures.OfInstalled(updaterPath);
         }
@@ -84,7 +84,7 @@ SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolde
         if (entry.current.exists) {
             current = signatures.OfInstalled(destination);
         }
-        const SignedFile fresh = signatures.OfOpen(source, destination);
+        const SignedFile fresh = signatures.OfStaged(staged, destination);
         if (const auto refusal = SignatureRefusal(entry.name, current, fresh, **updater)) {
             throw RuntimeError(kErrSignatureRefused, L"The signature check refused the update: " + *refusal);
         }

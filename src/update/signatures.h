@@ -37,11 +37,11 @@ bool IsProgramFile(std::wstring_view name);
 std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::optional<SignedFile>& current,
                                              const SignedFile& fresh, const SignedFile& updater);
 
-// The elevated instance's check of each new file before it is copied into
-// `applicationFolder`, by SignatureRefusal, with the signature of the updater
+// The elevated instance's check of each new file once it is staged in
+// `applicationFolder`, by SignatureRefusal of the staged copy, with the signature of the updater
 // itself (`updaterPath`), which is asked once. A refusal throws
 // kErrSignatureRefused, which is never waited out like a lock, and the update
 // is undone.
-SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
+StagedCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
 
 }  // namespace tessaloom

@@ -530,15 +530,18 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     if (before.size != entry.size || before.modified != entry.modified) {
         Changed(sourcePath, L" changed after the update was planned");
     }
-    if (check_) {
-        // The check may read the current file, which may be briefly locked too.
-        Retrying(files_, events_, paths.current, [&] { check_(*source, entry); });
-    }
     const std::uint64_t copied =
         Retrying(files_, events_, paths.staged, [&] { return source->CopyTo(paths.staged, progress); });
     const FileFacts after = source->Facts();
     if (copied != entry.size || after.size != entry.size || after.modified != entry.modified) {
         Changed(sourcePath, L" changed while it was copied");
+    }
+    if (check_) {
+        // The copy is checked where only administrators can change it, once
+        // it is on the disk. The check may read the current file, which may
+        // be briefly locked too.
+        Retrying(files_, events_, paths.staged, [&] { files_.Flush(paths.staged); });
+        Retrying(files_, events_, paths.current, [&] { check_(paths.staged, entry); });
     }
     Tell(events_, Step::Staged, entry.name);
     return true;

@@ -104,8 +104,9 @@ void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolde
 
 // Opens the new file of a listed name; nothing when it is not there.
 using SourceOpener = std::function<std::unique_ptr<SourceFile>(const std::wstring& name)>;
-// Looks at a new file before it is copied in; throws to refuse it.
-using SourceCheck = std::function<void(SourceFile& source, const UpdateEntry& entry)>;
+// Looks at a new file once it is staged (its copy written and flushed beside
+// its destination, at `staged`); throws to refuse it.
+using StagedCheck = std::function<void(const std::wstring& staged, const UpdateEntry& entry)>;
 
 class UpdateTransaction {
 public:
@@ -118,8 +119,9 @@ public:
     UpdateTransaction(const UpdateTransaction&) = delete;
     UpdateTransaction& operator=(const UpdateTransaction&) = delete;
 
-    // Every new file is shown to `check` before it is copied.
-    void CheckSourcesWith(SourceCheck check) { check_ = std::move(check); }
+    // Every staged copy is shown to `check` before it counts as staged: what
+    // is checked is what is installed, not the file it was copied from.
+    void CheckStagedWith(StagedCheck check) { check_ = std::move(check); }
 
     // Takes the folder's lock, finishes or undoes an interrupted update, then
     // decides what each listed name needs and writes the journal: a name
@@ -145,7 +147,7 @@ private:
     std::wstring app_;
     std::wstring updates_;
     SourceOpener open_;
-    SourceCheck check_;
+    StagedCheck check_;
     std::unique_ptr<FolderLock> lock_;
     std::vector<UpdateEntry> entries_;
     std::vector<std::size_t> entryLines_;       // where each entry's line starts in the journal

@@ -25,6 +25,11 @@
 // from its Unix permissions, and keeps no other: both sides see the folders'
 // reparse points as they are but their owner and access list as an installer
 // leaves them under Program Files, unless TESSALOOM_TEST_REAL_GUARDS is set.
+//
+// With TESSALOOM_TEST_HAND_OVER set, the window hands over, in place of each
+// new file it opened, what a program injected into it could: "writable", the
+// same file opened for writing too, rewritten (one byte of its code) once the
+// plan is sent; "folder", the update folder; "pipe", the read end of a pipe.
 
 #include <windows.h>
 
@@ -48,10 +53,69 @@ using namespace tessaloom;
 
 namespace {
 
+// The window's end of the pipe, handing over what TESSALOOM_TEST_HAND_OVER says.
+class HandingOverOther final : public Channel {
+public:
+    HandingOverOther(std::unique_ptr<Channel> channel, std::wstring what)
+        : channel_(std::move(channel)), what_(std::move(what)) {}
+    void Send(std::string_view message) override {
+        channel_->Send(message);
+        for (const UniqueFile& file : writable_) {
+            // One byte of the code, well before the signature, turned into its complement.
+            OVERLAPPED at{};
+            at.Offset = 1024;
+            char byte = 0;
+            DWORD moved = 0;
+            ReadFile(file.Get(), &byte, 1, &moved, &at);
+            byte = static_cast<char>(~byte);
+            WriteFile(file.Get(), &byte, 1, &moved, &at);
+        }
+    }
+    std::optional<std::string> Receive() override { return channel_->Receive(); }
+    std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
+        const HANDLE opened = dynamic_cast<Win32SourceFile&>(*source).Handle();
+        UniqueFile other;
+        if (what_ == L"writable") {
+            std::wstring path(32768, L'\0');
+            path.resize(GetFinalPathNameByHandleW(opened, path.data(), static_cast<DWORD>(path.size()), 0));
+            source.reset();
+            other.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+            DuplicateHandle(GetCurrentProcess(), other.Get(), GetCurrentProcess(), writable_.emplace_back().Put(), 0,
+                            FALSE, DUPLICATE_SAME_ACCESS);
+        } else if (what_ == L"folder") {
+            std::wstring path(32768, L'\0');
+            path.resize(GetFinalPathNameByHandleW(opened, path.data(), static_cast<DWORD>(path.size()), 0));
+            path.resize(path.find_last_of(L'\\'));
+            other.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        } else {
+            HANDLE write = nullptr;
+            CreatePipe(other.Put(), &write, nullptr, 0);
+            kept_.emplace_back(write);
+        }
+        return channel_->HandOver(std::make_unique<Win32SourceFile>(std::move(other)));
+    }
+    std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override { return channel_->TakeOver(number); }
+
+private:
+    std::unique_ptr<Channel> channel_;
+    std::wstring what_;
+    std::vector<UniqueFile> writable_;  // kept open while the instance works
+    std::vector<UniqueKernelHandle> kept_;
+};
+
 class NotWritable final : public Elevation {
 public:
     bool CanWrite(const std::wstring&) override { return false; }
-    std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override { return real_.StartElevated(window); }
+    std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override {
+        std::unique_ptr<Channel> channel = real_.StartElevated(window);
+        wchar_t what[16] = {};
+        if (channel && GetEnvironmentVariableW(L"TESSALOOM_TEST_HAND_OVER", what, 16) != 0) {
+            return std::make_unique<HandingOverOther>(std::move(channel), what);
+        }
+        return channel;
+    }
 
 private:
     Win32Elevation real_;

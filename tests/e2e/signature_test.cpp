@@ -7,6 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "harness.h"
 
 namespace tessaloom::test {
@@ -77,6 +79,37 @@ TEST(Signatures, TheElevatedInstanceInstallsOnlyWhatTheSignersAllow) {
             EXPECT_FALSE(IsFile(sandbox.app + L"\\note.txt")) << "the whole update was undone";
             EXPECT_FALSE(IsFile(sandbox.app + L"\\OLDlib.dll"));
         }
+    }
+}
+
+// A program injected into the window hands over, instead of the file the
+// window opened, the same file opened for writing too and rewrites it once
+// the plan is sent; or a folder, or a pipe. The elevated instance takes over
+// only a file of its own that no one else may write, so none of them is
+// copied, and nothing is installed.
+TEST(Signatures, WhatIsHandedOverIsTakenOverOnlyAsAFileNoOneElseCanWrite) {
+    for (const wchar_t* what : {L"writable", L"folder", L"pipe"}) {
+        SCOPED_TRACE(std::string(what, what + std::wcslen(what)));
+        Sandbox sandbox(L"handed");
+        sandbox.WriteUpdateList("path\r\nlib.dll\r\nnote.txt\r\n");
+        sandbox.WriteNewFile(L"lib.dll", Signed(L"target_by_a.exe"));
+        sandbox.WriteNewFile(L"note.txt", "new note");
+        sandbox.WriteAppFile(L"lib.dll", Signed(L"payload_by_a.dll"));
+        const std::wstring parent = sandbox.app + L"\\elevated_parent.exe";
+        ASSERT_TRUE(CopyFileW(TESSALOOM_ELEVATED_PARENT_EXE, parent.c_str(), FALSE));
+        ASSERT_TRUE(SetEnvironmentVariableW(L"TESSALOOM_TEST_HAND_OVER", what));
+        UpdaterRun run(parent, L" " + sandbox.MainProgram(), sandbox.app);
+        const auto code = run.WaitForExit();
+        SetEnvironmentVariableW(L"TESSALOOM_TEST_HAND_OVER", nullptr);
+        EXPECT_EQ(code, 0U);
+        const std::string shown = ReadBytes(sandbox.app + L"\\parent.log");
+        EXPECT_THAT(shown, HasSubstr("Run-time error '5'"));
+        EXPECT_THAT(shown, HasSubstr(what == std::wstring(L"writable") ? "can still be changed by another program"
+                                                                       : "what was handed over is not a file"));
+        EXPECT_EQ(ReadBytes(sandbox.app + L"\\lib.dll"), Signed(L"payload_by_a.dll")) << "left as it was";
+        EXPECT_FALSE(IsFile(sandbox.app + L"\\note.txt"));
+        EXPECT_FALSE(IsFile(sandbox.app + L"\\OLDlib.dll"));
+        EXPECT_FALSE(IsFile(sandbox.app + L"\\lib.dll.tessaloom-new"));
     }
 }
 

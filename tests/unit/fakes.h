@@ -73,7 +73,10 @@ public:
     std::map<std::wstring, int> locked;
     std::int32_t lockNumber = kErrSharingViolation;  // what a held file answers
     std::set<std::wstring> vanishing;
-    std::set<std::wstring> changing;   // sources written to while they are copied
+    std::set<std::wstring> changing;  // sources written to while they are copied
+    // Sources rewritten, size and time kept, as their copy begins: through a
+    // handle the window handed over that can still write.
+    std::map<std::wstring, std::string> rewritten;
     std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
     std::vector<int> pauses;
     std::set<std::wstring> folders;  // made by CreateFolders
@@ -231,6 +234,9 @@ private:
             files_.Change(L"copy " + to, path_);
             progress();
             FakeFile& source = files_.files.at(path_);
+            if (const auto rewrite = files_.rewritten.find(path_); rewrite != files_.rewritten.end()) {
+                source.content = rewrite->second;
+            }
             const std::uint64_t resolution = files_.timeResolution;
             files_.files[to] = {.content = source.content,
                                 .modified = (source.modified + resolution - 1) / resolution * resolution};
@@ -436,7 +442,7 @@ public:
         : journal_(journal), files_(files), guards_(guards) {}
     bool writable = true;
     bool declined = false;
-    SourceCheck check;  // what the elevated instance checks new files with
+    StagedCheck check;  // what the elevated instance checks new files with
 
     bool CanWrite(const std::wstring& folder) override { return writable || folder != L"C:\\App"; }
     std::unique_ptr<Channel> StartElevated(std::uintptr_t) override {
@@ -451,7 +457,7 @@ private:
     // The window's end; the elevated instance runs within Send.
     class Instance final : public Channel {
     public:
-        Instance(FakeFiles& files, FakeGuards& guards, SourceCheck check)
+        Instance(FakeFiles& files, FakeGuards& guards, StagedCheck check)
             : files_(files), guards_(guards), check_(std::move(check)) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
@@ -493,7 +499,7 @@ private:
     private:
         FakeFiles& files_;
         FakeGuards& guards_;
-        SourceCheck check_;
+        StagedCheck check_;
         std::deque<std::string> reports_;
     };
     Journal& journal_;
@@ -501,27 +507,33 @@ private:
     FakeGuards& guards_;
 };
 
-// Signatures as set up by a test: installed files by path, new files by their
-// destination; anything not set up is not signed. Reading an installed file
-// meets its locks.
+// Signatures by the content of the file read: what a test says of each
+// content, and not signed for any other. Reading an installed file meets its
+// locks; each staged copy checked is journaled.
 class FakeSignatures final : public Signatures {
 public:
-    explicit FakeSignatures(FakeFiles& files) : files_(files) {}
-    std::map<std::wstring, SignedFile> installed;
-    std::map<std::wstring, SignedFile> fresh;
+    FakeSignatures(FakeFiles& files, Journal& journal) : files_(files), journal_(journal) {}
+    std::map<std::string, SignedFile> byContent;
     int newFilesChecked = 0;
 
-    SignedFile OfOpen(SourceFile&, const std::wstring& destination) override {
+    SignedFile OfStaged(const std::wstring& staged, const std::wstring&) override {
         ++newFilesChecked;
-        return fresh.contains(destination) ? fresh.at(destination) : SignedFile{};
+        journal_.push_back(L"check " + staged);
+        return Of(staged);
     }
     SignedFile OfInstalled(const std::wstring& path) override {
         files_.Touch(path);
-        return installed.contains(path) ? installed.at(path) : SignedFile{};
+        return Of(path);
     }
 
 private:
+    SignedFile Of(const std::wstring& path) {
+        const auto file = files_.files.find(path);
+        const auto found = file == files_.files.end() ? byContent.end() : byContent.find(file->second.content);
+        return found == byContent.end() ? SignedFile{} : found->second;
+    }
     FakeFiles& files_;
+    Journal& journal_;
 };
 
 // One Form1 on fakes, with the Documents folder at C:\Docs.

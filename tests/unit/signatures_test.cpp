@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -107,36 +108,76 @@ TEST(Signatures, ASignedInstallTakesNoCodeButItsSignersAndNothingUncheckable) {
     }
 }
 
+// An elevated update of lib.dll on fakes, checked by the signatures, where
+// the current file is signed by A; the machine afterwards.
+struct SignedUpdate {
+    FakeMachine machine;
+    FakeSignatures signatures{machine.files, machine.journal};
+    static constexpr wchar_t kSource[] = L"C:\\Docs\\My TessaloomSaaS Projects\\Update\\lib.dll";
+
+    explicit SignedUpdate(const std::string& fresh, const std::function<void(SignedUpdate&)>& arrange = {}) {
+        machine.List("path\r\nlib.dll\r\n");
+        machine.NewFile(L"lib.dll", fresh);
+        machine.AppFile(L"lib.dll", "signed by A");
+        signatures.byContent = {{"signed by A", kByA}, {"signed by A too", kByA}};
+        machine.elevation.writable = false;
+        machine.elevation.check = SignatureCheck(signatures, L"C:\\App", L"C:\\App\\TessaloomUpdate.exe");
+        if (arrange) {
+            arrange(*this);
+        }
+        machine.form.Load();
+        machine.form.Command1_Click();
+    }
+    [[nodiscard]] std::wstring Log() {
+        return DecodeUtf8(
+            machine.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content);
+    }
+};
+
 // A refusal is a decision about the file: reported once, with its own error,
 // and never waited out like a lock (a lock on the current file still is).
 TEST(Signatures, ARefusalIsReportedOnceWithItsOwnErrorAndNeverWaitedOut) {
     for (const int locks : {0, 1}) {
         SCOPED_TRACE(locks);
-        FakeMachine machine;
-        machine.List("path\r\nlib.dll\r\n");
-        machine.NewFile(L"lib.dll", "unsigned");
-        machine.AppFile(L"lib.dll", "signed by A");
-        FakeSignatures signatures(machine.files);
-        signatures.installed[L"C:\\App\\lib.dll"] = kByA;
-        machine.elevation.writable = false;
-        machine.elevation.check = SignatureCheck(signatures, L"C:\\App", L"C:\\App\\TessaloomUpdate.exe");
-        machine.files.locked[L"C:\\App\\lib.dll"] = locks;
-        machine.form.Load();
-        machine.form.Command1_Click();
-
-        const Journal& journal = machine.journal;
+        SignedUpdate update("unsigned", [&](SignedUpdate& u) { u.machine.files.locked[L"C:\\App\\lib.dll"] = locks; });
+        const Journal& journal = update.machine.journal;
         EXPECT_EQ(std::count_if(journal.begin(), journal.end(),
                                 [](const std::wstring& line) { return line.starts_with(L"error "); }),
                   1);
         EXPECT_THAT(journal.back(), ::testing::HasSubstr(L"Run-time error '577'"));
         EXPECT_THAT(journal.back(), ::testing::HasSubstr(L"the new lib.dll is not signed"));
-        EXPECT_EQ(signatures.newFilesChecked, 1);
-        EXPECT_EQ(machine.files.pauses.size(), static_cast<std::size_t>(locks)) << "only the lock is waited out";
-        EXPECT_EQ(machine.App(L"lib.dll"), "signed by A");
-        const std::wstring log =
-            DecodeUtf8(machine.files.files.at(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log").content);
+        EXPECT_EQ(update.signatures.newFilesChecked, 1);
+        EXPECT_EQ(update.machine.files.pauses.size(), static_cast<std::size_t>(locks)) << "only the lock is waited out";
+        EXPECT_EQ(update.machine.App(L"lib.dll"), "signed by A");
+        const std::wstring log = update.Log();
         EXPECT_EQ(log.find(L"Update failed: error 577"), log.rfind(L"Update failed"));
         EXPECT_EQ(log.find(L"error 577"), log.rfind(L"error 577")) << "reported once";
+    }
+}
+
+// What is checked is the staged copy, flushed, beside its destination: a new
+// file rewritten (size and time kept) through a handle that can still write,
+// after the window opened it, installs nothing.
+TEST(Signatures, WhatIsCheckedIsTheStagedCopyNotTheFileHandedOver) {
+    for (const bool rewritten : {false, true}) {
+        SCOPED_TRACE(rewritten);
+        SignedUpdate update("signed by A too", [&](SignedUpdate& u) {
+            if (rewritten) {
+                u.machine.files.rewritten[SignedUpdate::kSource] = "planted code!!!";  // the same size
+            }
+        });
+        const Journal& journal = update.machine.journal;
+        const auto check = std::find(journal.begin(), journal.end(), L"check C:\\App\\lib.dll.tessaloom-new");
+        ASSERT_NE(check, journal.end());
+        EXPECT_THAT(
+            std::vector(journal.begin(), check),
+            ::testing::IsSupersetOf({L"copy C:\\App\\lib.dll.tessaloom-new", L"flush C:\\App\\lib.dll.tessaloom-new"}));
+        EXPECT_EQ(update.machine.App(L"lib.dll"), rewritten ? "signed by A" : "signed by A too");
+        EXPECT_EQ(update.machine.App(L"lib.dll.tessaloom-new"), "<absent>");
+        EXPECT_EQ(update.machine.App(L"OLDlib.dll"), rewritten ? "<absent>" : "signed by A");
+        if (rewritten) {
+            EXPECT_THAT(journal.back(), ::testing::HasSubstr(L"the new lib.dll is not signed"));
+        }
     }
 }
 
