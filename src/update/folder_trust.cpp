@@ -1,5 +1,6 @@
 #include "update/folder_trust.h"
 
+#include <algorithm>
 #include <set>
 
 #include "core/error.h"
@@ -77,19 +78,18 @@ std::optional<std::wstring> FolderRefusal(const std::wstring& path, const Guard&
     if (!guard.hasDacl) {
         return path + L" has no access list, so anyone may change it";
     }
-    for (const AccessEntry& entry : guard.dacl) {
-        const std::wstring changes = Changes(entry.mask);
-        if (entry.kind == AccessEntry::Kind::Deny || entry.inheritOnly || changes.empty()) {
-            continue;
-        }
-        if (entry.kind == AccessEntry::Kind::Other) {
-            return path + L" has an access entry of a kind this updater does not read, which may let anyone " + changes;
-        }
-        if (!MayDecide(entry.sid)) {
-            return path + L" lets " + Named(entry.sid) + L" " + changes;
-        }
+    const auto granting = std::find_if(guard.dacl.begin(), guard.dacl.end(), [](const AccessEntry& entry) {
+        return entry.kind != AccessEntry::Kind::Deny && !entry.inheritOnly && !Changes(entry.mask).empty() &&
+               (entry.kind == AccessEntry::Kind::Other || !MayDecide(entry.sid));
+    });
+    if (granting == guard.dacl.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const std::wstring changes = Changes(granting->mask);
+    if (granting->kind == AccessEntry::Kind::Other) {
+        return path + L" has an access entry of a kind this updater does not read, which may let anyone " + changes;
+    }
+    return path + L" lets " + Named(granting->sid) + L" " + changes;
 }
 
 std::optional<std::wstring> ApplicationFolderRefusal(Guards& guards, const std::wstring& applicationFolder,
