@@ -12,6 +12,7 @@
 #include "services/elevation.h"
 #include "services/process.h"
 #include "services/files.h"
+#include "services/guards.h"
 #include "services/registry.h"
 #include "services/shell_folders.h"
 #include "ui/win32_form_window.h"
@@ -25,6 +26,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     Win32Files files;
     Win32Process process;
+    Win32Guards guards;
     // Started by our own window to apply with administrator rights: no
     // window, no start of the main program; the exit code is the result.
     if (const auto elevated = ParseElevatedCommand(process.CommandLine())) {
@@ -32,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             const std::unique_ptr<Channel> parent = ConnectToParent(*elevated);
             // Signed files are replaced only by files of the same signer.
             Win32Signatures signatures;
-            return ApplyForParent(files, process.ApplicationFolder(), *parent,
+            return ApplyForParent(files, guards, process.ApplicationFolder(), *parent,
                                   SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
         } catch (...) {
             return CurrentError().Number();  // refused or cut off before anything was applied
@@ -43,7 +45,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Win32FormWindow window(instance);
     Win32Dialogs dialogs(window);
     Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation, guards});
     window.OnClick([&form](std::wstring_view control) {
         if (control == L"Command1") {
             form.Command1_Click();

@@ -50,7 +50,7 @@ set(known_dlls
 set(allowed_kernel32
   CancelIo CancelIoEx CompareStringOrdinal ConnectNamedPipe CreateNamedPipeW FileTimeToLocalFileTime FileTimeToSystemTime
   GetNamedPipeClientProcessId GetNamedPipeServerProcessId GetOverlappedResult GetProcessId
-  QueryFullProcessImageNameW SetNamedPipeHandleState
+  QueryFullProcessImageNameW SetNamedPipeHandleState CreateThread DisconnectNamedPipe ProcessIdToSessionId ReOpenFile WaitNamedPipeW
   GetModuleHandleA LoadLibraryA
   AddVectoredExceptionHandler CloseHandle CopyFileW CreateDirectoryW CreateEventA CreateEventW CreateFileW CreateMutexW
   CreateProcessW CreateSemaphoreA DeleteCriticalSection DeleteFileW DuplicateHandle EnterCriticalSection
@@ -86,7 +86,7 @@ set(allowed_gdi32
   SetStretchBltMode SetTextColor StretchBlt)
 set(allowed_advapi32 RegCloseKey RegCreateKeyExW RegDeleteValueW RegOpenKeyExW RegQueryValueExW RegSetValueExW
   AddAccessAllowedAce CreateWellKnownSid GetLengthSid GetTokenInformation InitializeAcl InitializeSecurityDescriptor
-  OpenProcessToken SetSecurityDescriptorDacl)
+  OpenProcessToken SetSecurityDescriptorDacl ConvertSidToStringSidW GetAce GetSecurityInfo)
 set(allowed_shell32 ShellExecuteExW ILFree SHGetFolderPathW SHGetPathFromIDListEx SHGetPathFromIDListW SHGetSpecialFolderLocation
   ShellAboutW)
 set(allowed_ole32 CoInitialize CoInitializeEx CoTaskMemAlloc CoTaskMemFree CoUninitialize)

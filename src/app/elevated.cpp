@@ -9,6 +9,7 @@
 #include "core/error.h"
 #include "core/text.h"
 #include "update/file_names.h"
+#include "update/folder_trust.h"
 
 namespace tessaloom {
 namespace {
@@ -96,6 +97,19 @@ private:
     Channel& channel_;
 };
 
+// Why nothing may be done with administrator rights: the application folder
+// itself is looked at first, then, once it is known that only administrators
+// could have written its journal, every path of the plan and of the journal.
+std::optional<std::wstring> ElevationRefusal(Files& files, Guards& guards, const std::wstring& app,
+                                             std::vector<std::wstring> names) {
+    if (auto why = ApplicationFolderRefusal(guards, app, {})) {
+        return why;
+    }
+    const std::vector<std::wstring> interrupted = InterruptedUpdateNames(files, app);
+    names.insert(names.end(), interrupted.begin(), interrupted.end());
+    return ApplicationFolderRefusal(guards, app, names);
+}
+
 [[noreturn]] void Garbled() {
     throw RuntimeError(kErrInternal, L"Internal error: the updater running as administrator sent a garbled report");
 }
@@ -132,13 +146,19 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message) {
     return plan;
 }
 
-std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel,
-                            const SourceCheck& check) {
+std::wstring NotElevatingThere(const std::wstring& why) {
+    return L"administrator rights are used only in a folder that only administrators can change, and " + why;
+}
+
+std::int32_t ApplyForParent(Files& files, Guards& guards, const std::wstring& applicationFolder, Channel& channel,
+                            const StagedCheck& check) {
     const std::optional<std::string> message = channel.Receive();
     const std::optional<ElevatedPlan> plan = message ? DecodePlan(*message) : std::nullopt;
     RuntimeError result(0, L"");
     if (!plan) {
         result = RuntimeError(kErrInternal, L"Internal error: no valid list of files was handed over");
+    } else if (const auto why = ElevationRefusal(files, guards, applicationFolder, plan->names)) {
+        result = RuntimeError(kErrAccessDenied, L"Access is denied: " + NotElevatingThere(*why));
     } else {
         try {
             Relay relay(channel);
@@ -151,7 +171,7 @@ std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder,
             };
             UpdateTransaction update(files, applicationFolder, plan->updateFolder, &relay, open);
             if (check) {
-                update.CheckSourcesWith(check);
+                update.CheckStagedWith(check);
             }
             ApplyUpdate(
                 update, plan->names,

@@ -37,11 +37,18 @@ std::optional<ElevatedPlan> DecodePlan(const std::string& message);
 
 // The elevated instance: reads the plan, applies it to the application folder
 // as one transaction, reporting each step, and sends the result. Returns the
-// result's number (0 on success). It reads every new file through the open
-// file the window handed over, never by path; `check`, when given, sees each
-// before it is copied and may refuse it.
-std::int32_t ApplyForParent(Files& files, const std::wstring& applicationFolder, Channel& channel,
-                            const SourceCheck& check = {});
+// result's number (0 on success). Before it touches anything it refuses, with
+// access denied, a folder that others than administrators can change, or a
+// path in it (of the plan or of an interrupted update's journal) that goes
+// through a reparse point (ApplicationFolderRefusal). It reads every new file
+// through the open file the window handed over, never by path; `check`, when
+// given, sees each staged copy and may refuse it.
+std::int32_t ApplyForParent(Files& files, Guards& guards, const std::wstring& applicationFolder, Channel& channel,
+                            const StagedCheck& check = {});
+
+// The sentence that says why administrator rights are not used in a folder,
+// ending with `why` (from ApplicationFolderRefusal).
+std::wstring NotElevatingThere(const std::wstring& why);
 
 // The window's side: opens each listed new file in the update folder (with
 // this user's rights, writers kept out), hands the files and the plan over

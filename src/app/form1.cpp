@@ -4,8 +4,9 @@
 
 #include "app/command_line.h"
 #include "app/elevated.h"
-#include "update/transaction.h"
 #include "update/file_names.h"
+#include "update/folder_trust.h"
+#include "update/transaction.h"
 #include "update/progress.h"
 #include "update/update_list.h"
 
@@ -17,7 +18,33 @@ constexpr std::int32_t kCsidlFlagCreate = 0x8000;
 constexpr std::int32_t kStatusFolderMissing = 1;
 constexpr std::int32_t kStatusInvalidArgument = static_cast<std::int32_t>(0x80070057U);
 
+// True while an updater, in whatever session, runs a transaction in the
+// folder: its lock file is there and cannot be read, being open without
+// sharing. A lock file that a power cut left behind can be read.
+bool TransactionUnderWay(Files& files, const std::wstring& app) {
+    const std::wstring lock = Join(app, kLockName);
+    return files.Facts(lock).exists && !files.ReadWholeFile(lock);
+}
+
 }  // namespace
+
+// Takes the claim on the application folder, or says why not: false when
+// another updater of this session holds it, whose window is brought to the
+// front. A name squatted by anything else does not keep the main program from
+// starting: the updater goes on without the claim.
+bool Form1::ClaimFolder() {
+    switch (p_.process.ClaimApplicationFolder()) {
+    case Claim::Taken:
+        return true;
+    case Claim::Updater:
+        p_.process.ActivateOtherInstance();
+        return false;
+    case Claim::Squatted:
+        log_.Note(L"Another program holds the name of this folder's updater claim; going on without it");
+        return true;
+    }
+    return true;
+}
 
 template <typename Handler>
 void Form1::Boundary(Handler handler) {
@@ -74,7 +101,8 @@ void Form1::Form_Load() {
 // not started over a half-changed install; staged files alone are left for
 // the next walk, which removes them first. False when another updater of
 // this session is at work in the folder: its update is not interrupted, and
-// it starts the main program when it is done.
+// it starts the main program when it is done. An updater of another session
+// at work is left to finish too.
 bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
     const Interrupted interrupted = FindInterruptedUpdate(p_.files, app);
     // Staged files alone, or what a complete update left to tidy, never
@@ -83,9 +111,17 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
     if (interrupted == Interrupted::None || (!blocking && !CanWrite(app))) {
         return true;
     }
-    if (!p_.process.ClaimApplicationFolder()) {
-        p_.process.ActivateOtherInstance();
+    if (!ClaimFolder()) {
         return false;
+    }
+    if (TransactionUnderWay(p_.files, app)) {
+        // An updater of another session is at work: its update is not
+        // interrupted, and this start neither waits for it nor asks for rights.
+        log_.Note(L"Another updater is applying an update to this folder");
+        return true;
+    }
+    if (!CanWrite(app) && RefusedElevation(app, {}, L"An interrupted update cannot be finished.")) {
+        return true;
     }
     try {
         if (CanWrite(app)) {
@@ -102,7 +138,7 @@ bool Form1::FinishInterruptedUpdate(const std::wstring& app) {
         }
     } catch (const RuntimeError& error) {
         if (!blocking) {
-            log_.Note(L"Left for the walk to finish: error " + std::to_wstring(error.Number()) + L" at start-up");
+            log_.Note(L"Left for the walk to finish: error " + DecimalText(error.Number()) + L" at start-up");
             return true;
         }
         // Kept in the log beside the update list, where support looks.
@@ -206,8 +242,7 @@ void Form1::CheckforUpdates() {
         return;
     }
     // One updater at a time walks an application folder.
-    if (!p_.process.ClaimApplicationFolder()) {
-        p_.process.ActivateOtherInstance();
+    if (!ClaimFolder()) {
         loaded_ = false;
         return;
     }
@@ -257,6 +292,10 @@ void Form1::CheckforUpdatesOk() {
         PendingFiles.begin(), PendingFiles.begin() + std::min<std::ptrdiff_t>(count, std::ssize(PendingFiles)));
     bool applied = false;
     if (!names.empty() && !CanWrite(app)) {
+        if (RefusedElevation(app, names, L"This update cannot be applied.")) {
+            LaunchTargetAndClose();
+            return;
+        }
         const std::unique_ptr<Channel> elevated = p_.elevation.StartElevated(p_.view.Handle());
         if (!elevated) {
             log_.Note(L"Administrator rights were declined: nothing was changed");
@@ -282,6 +321,22 @@ void Form1::CheckforUpdatesOk() {
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
     LaunchTargetAndClose();
+}
+
+// Administrator rights are asked for only where the instance that has them
+// would not refuse: true, when it would, once the user has been told why
+// (`what` says what cannot be done) and it is in the log.
+bool Form1::RefusedElevation(const std::wstring& app, const std::vector<std::wstring>& names,
+                             const std::wstring& what) {
+    const std::optional<std::wstring> why = ApplicationFolderRefusal(p_.guards, app, names);
+    if (!why) {
+        return false;
+    }
+    std::wstring reason = NotElevatingThere(*why);
+    log_.Note(what + L" Nothing was changed: " + reason);
+    reason[0] = L'A';
+    p_.dialogs.Message(what + L" " + reason + L".\n\nNothing was changed.", p_.process.ProductName());
+    return true;
 }
 
 // Moves the bar to a position (from 1) that was applied and names its file.

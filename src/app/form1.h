@@ -56,6 +56,8 @@ private:
     void ShowApplied(int position, const std::wstring& name);
     bool FinishInterruptedUpdate(const std::wstring& app);
     bool CanWrite(const std::wstring& app);
+    bool ClaimFolder();
+    bool RefusedElevation(const std::wstring& app, const std::vector<std::wstring>& names, const std::wstring& what);
     std::wstring UpdateFolder();
     void ApplyTheme();
     void LaunchTargetAndClose();

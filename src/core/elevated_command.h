@@ -40,7 +40,7 @@ struct ElevatedCommand {
 };
 
 inline std::wstring FormatElevatedCommand(const ElevatedCommand& command) {
-    return std::wstring(kElevatedMarker) + L" " + command.pipe + L" " + std::to_wstring(command.parentId);
+    return std::wstring(kElevatedMarker) + L" " + command.pipe + L" " + DecimalText(command.parentId);
 }
 
 // The elevated instance's arguments, from the command line after the

@@ -5,10 +5,12 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/text.h"
+
 namespace tessaloom {
 
 std::wstring RuntimeErrorText(const RuntimeError& error) {
-    return L"Run-time error '" + std::to_wstring(error.Number()) + L"':\n\n" + error.Description();
+    return L"Run-time error '" + DecimalText(error.Number()) + L"':\n\n" + error.Description();
 }
 
 RuntimeError CurrentError() {

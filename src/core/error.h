@@ -27,6 +27,9 @@ inline constexpr std::int32_t kErrSharingViolation = 32;
 inline constexpr std::int32_t kErrLockViolation = 33;
 inline constexpr std::int32_t kErrAlreadyExists = 183;
 inline constexpr std::int32_t kErrNameTooLong = 206;
+// A new file whose signature the signature check refuses (the system's
+// ERROR_INVALID_IMAGE_HASH): a decision about the file, never a lock to wait out.
+inline constexpr std::int32_t kErrSignatureRefused = 577;
 
 // Run-time error numbers the program raises itself (system errors keep the
 // system's own code).

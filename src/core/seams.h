@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/folder_guard.h"
+
 namespace tessaloom {
 
 // Turns bytes of the system's ANSI code page into text.
@@ -106,6 +108,13 @@ public:
     virtual void Pause(int milliseconds) = 0;
 };
 
+// What asking for the claim on the application folder found.
+enum class Claim {
+    Taken,     // this updater holds it now
+    Updater,   // another updater of this session holds it and proves to be one
+    Squatted,  // something else holds its name: going on without it
+};
+
 // The running process and the programs it starts.
 class Process {
 public:
@@ -127,8 +136,8 @@ public:
     // Starts a command line, its window shown normally with the focus; does not wait.
     virtual void Start(const std::wstring& commandLine) = 0;
     // Claims the application folder for this run of the updater, for as long
-    // as it runs: false when another one holds it.
-    virtual bool ClaimApplicationFolder() = 0;
+    // as it runs. Never throws.
+    virtual Claim ClaimApplicationFolder() = 0;
     // Gives the claim up, so that an updater started next can take it.
     virtual void ReleaseApplicationFolder() = 0;
     // Brings the window of the updater that holds the claim to the front.
@@ -151,6 +160,37 @@ public:
     // opens the user's files by path with its own rights. Throws when the
     // number names no open file of the other end.
     virtual std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) = 0;
+};
+
+// Authenticode signatures as the update flow sees them: what a file's
+// signature says and who signed it, and the seam that reads them.
+// What Authenticode says of one file, by its own signature or by a catalog
+// of the system that lists it.
+enum class Signature {
+    None,         // not signed (or not a kind of file that can be)
+    Valid,        // signed, and the signature holds for these bytes
+    Broken,       // signed, but the signature does not hold: a changed byte, a distrusted certificate
+    Uncheckable,  // the check itself failed: nothing can be said of the signature
+};
+
+struct SignedFile {
+    Signature signature = Signature::None;
+    std::string signer;  // the signer's certificate as encoded; empty when not known
+    bool image = false;  // begins with "MZ": a program, whatever its name
+};
+
+// Reads signatures. Revocation is not checked (no network); the signer is
+// reported for the caller to compare.
+class Signatures {
+public:
+    virtual ~Signatures() = default;
+    // The signature of a new file's staged copy at `staged`, read through a
+    // handle of its own that keeps writers out; `destination` is the name it
+    // will take, which tells the system what kind of file it is.
+    virtual SignedFile OfStaged(const std::wstring& staged, const std::wstring& destination) = 0;
+    // The signature of the file at a path that only administrators may
+    // change (the application folder, the updater itself).
+    virtual SignedFile OfInstalled(const std::wstring& path) = 0;
 };
 
 // Applying where this user cannot write: an instance of this updater with
@@ -249,6 +289,8 @@ struct Platform {
     // Creates the SpecialFolder object on first use of Form1::Special_Folder.
     std::function<std::unique_ptr<SpecialFolder>()> makeSpecialFolder;
     Elevation& elevation;
+    // What guards the application folder, looked at before asking for rights.
+    Guards& guards;
 };
 
 }  // namespace tessaloom

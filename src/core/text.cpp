@@ -1,8 +1,34 @@
 #include "core/text.h"
 
 #include <cstdint>
+#include <iterator>
 
 namespace tessaloom {
+namespace {
+
+std::wstring Digits(std::uint64_t value, unsigned base, int digits) {
+    std::wstring text;
+    do {
+        const auto digit = static_cast<unsigned>(value % base);
+        text.insert(text.begin(), static_cast<wchar_t>(digit < 10 ? L'0' + digit : L'A' + digit - 10));
+        value /= base;
+    } while (value != 0);
+    if (std::ssize(text) < digits) {
+        text.insert(0, static_cast<std::size_t>(digits) - text.size(), L'0');
+    }
+    return text;
+}
+
+}  // namespace
+
+std::wstring DecimalText(std::int64_t value, int digits) {
+    // The magnitude of the most negative value too, in unsigned arithmetic.
+    const std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    return (value < 0 ? L"-" : L"") + Digits(magnitude, 10, digits);
+}
+
+std::wstring HexText(std::uint64_t value, int digits) { return Digits(value, 16, digits); }
 
 void AppendCodePoint(std::wstring& text, char32_t code) {
     if constexpr (sizeof(wchar_t) == 2) {

@@ -1,6 +1,7 @@
 #pragma once
 // Text and path helpers shared by every layer.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,14 @@ std::wstring DecodeUtf8(std::string_view bytes);
 
 // Text to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string EncodeUtf8(std::wstring_view text);
+
+// A whole number in decimal, at least `digits` long with leading zeros
+// ("-42", "007"). Written here rather than by std::to_wstring, whose
+// printf-based formatting of MinGW weighs more than a tenth of the exe.
+std::wstring DecimalText(std::int64_t value, int digits = 1);
+
+// A number in upper-case hexadecimal, at least `digits` long ("00FF").
+std::wstring HexText(std::uint64_t value, int digits = 1);
 
 inline bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 

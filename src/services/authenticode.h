@@ -1,13 +1,13 @@
 #pragma once
 // Authenticode signatures through WinVerifyTrust (wintrust.dll, loaded at run
-// time from System32), read through an open handle, so what is checked is
-// what is then copied.
+// time from System32), read through a handle that keeps writers out, so what
+// is checked is what stays there.
 
 #include <windows.h>
 
 #include <string>
 
-#include "core/signatures.h"
+#include "core/seams.h"
 
 namespace tessaloom {
 
@@ -17,7 +17,7 @@ SignedFile InspectSignature(HANDLE file, const std::wstring& path);
 
 class Win32Signatures final : public Signatures {
 public:
-    SignedFile OfOpen(SourceFile& file, const std::wstring& path) override;
+    SignedFile OfStaged(const std::wstring& staged, const std::wstring& destination) override;
     SignedFile OfInstalled(const std::wstring& path) override;
 };
 

@@ -4,10 +4,10 @@
 #include <shellapi.h>
 
 #include <atomic>
-#include <cwchar>
 #include <vector>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "services/files.h"
 #include "services/process.h"
 #include "win32/handles.h"
@@ -23,13 +23,34 @@ std::wstring UniqueSuffix() {
     static std::atomic<unsigned> counter{0};
     LARGE_INTEGER ticks{};
     QueryPerformanceCounter(&ticks);
-    wchar_t text[64];
-    std::swprintf(text, 64, L"%08lX.%016llX.%u", GetCurrentProcessId(), static_cast<unsigned long long>(ticks.QuadPart),
-                  counter.fetch_add(1));
-    return text;
+    return HexText(GetCurrentProcessId(), 8) + L"." + HexText(static_cast<std::uint64_t>(ticks.QuadPart), 16) + L"." +
+           DecimalText(counter.fetch_add(1));
 }
 
 [[noreturn]] void Refuse(const std::wstring& why) { throw RuntimeError(kErrAccessDenied, L"Access is denied: " + why); }
+
+// The number of a file on its volume, asked of the file system itself
+// (FileInternalInformation): no other process is asked, as for
+// GetFileInformationByHandle's volume serial number under Wine.
+std::optional<std::int64_t> FileIndex(HANDLE file) {
+    struct IoStatus {
+        union {
+            LONG status;
+            void* pointer;
+        };
+        ULONG_PTR information;
+    };
+    using Query = LONG(NTAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+    static const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    constexpr int kFileInternalInformation = 6;
+    IoStatus status{};
+    LARGE_INTEGER index{};
+    if (query == nullptr || query(file, &status, &index, sizeof index, kFileInternalInformation) < 0) {
+        return std::nullopt;
+    }
+    return index.QuadPart;
+}
 
 // Waits for overlapped I/O on the pipe while this thread's windows keep
 // answering. Should the wait itself fail, the I/O is cancelled and waited
@@ -92,14 +113,35 @@ public:
         if (!parent_) {
             throw RuntimeError(kErrInternal, L"Internal error: files are handed over only to the elevated instance");
         }
-        UniqueFile file;
+        UniqueFile handed;
         const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
-        if (!DuplicateHandle(parent_.Get(), handle, GetCurrentProcess(), file.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        if (!DuplicateHandle(parent_.Get(), handle, GetCurrentProcess(), handed.Put(), 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
             throw LastError();
         }
-        // Only a file on a disk: never a pipe, a console or a device.
-        if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        // Only a file on a disk: never a pipe, a console, a device or a folder.
+        FILE_BASIC_INFO basic{};
+        if (GetFileType(handed.Get()) != FILE_TYPE_DISK ||
+            !GetFileInformationByHandleEx(handed.Get(), FileBasicInfo, &basic, sizeof basic) ||
+            (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
             Refuse(L"what was handed over is not a file");
+        }
+        // A file object of our own, for reading only, with its own position
+        // and writers kept out: the handle handed over may write, and the
+        // other side shares its position.
+        UniqueFile file(ReOpenFile(handed.Get(), GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN));
+        if (!file) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_SHARING_VIOLATION) {
+                Refuse(L"a new file handed over can still be changed by another program");
+            }
+            throw SystemError(error);
+        }
+        // Windows opens the same file again; Wine opens its path again, which
+        // the user may have pointed at another file meanwhile.
+        const std::optional<std::int64_t> index = FileIndex(file.Get());
+        if (!index || index != FileIndex(handed.Get())) {
+            Refuse(L"a new file handed over is no longer at its place");
         }
         return std::make_unique<Win32SourceFile>(std::move(file));
     }
@@ -139,21 +181,6 @@ private:
     UniqueKernelHandle event_;
     std::vector<std::unique_ptr<SourceFile>> handedOver_;
 };
-
-std::wstring ImageOf(HANDLE process) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD size = static_cast<DWORD>(path.size());
-        if (QueryFullProcessImageNameW(process, 0, path.data(), &size)) {
-            path.resize(size);
-            return path;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() > 32768) {
-            return {};
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 // Who may open our pipes: the user who started this window and Administrators
 // (the elevated instance may run as another administrator), with no one
@@ -205,11 +232,6 @@ private:
     SECURITY_DESCRIPTOR descriptor_{};
     SECURITY_ATTRIBUTES attributes_{};
 };
-
-bool SamePath(const std::wstring& first, const std::wstring& second) {
-    return !first.empty() && CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
-                                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
-}
 
 }  // namespace
 
@@ -336,12 +358,12 @@ std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command) {
     }
     ULONG server = 0;
     if (!GetNamedPipeServerProcessId(pipe.Get(), &server) || server != command.parentId) {
-        Refuse(command.pipe + L" is not served by process " + std::to_wstring(command.parentId));
+        Refuse(command.pipe + L" is not served by process " + DecimalText(command.parentId));
     }
     // The process whose image is checked is the one files are taken from.
     UniqueKernelHandle parent(OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
-    if (!parent || !SamePath(ImageOf(parent.Get()), ModuleFileName(nullptr))) {
-        Refuse(L"process " + std::to_wstring(server) + L" is not this updater");
+    if (!parent || !SamePath(ProcessImage(parent.Get()), ModuleFileName(nullptr))) {
+        Refuse(L"process " + DecimalText(server) + L" is not this updater");
     }
     return std::make_unique<PipeChannel>(std::move(pipe), std::move(parent));
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "win32/handles.h"
 
 namespace tessaloom::Module1 {
@@ -15,7 +16,7 @@ std::wstring AsText(const RegistryData& data) {
     if (const auto* text = std::get_if<std::wstring>(&data)) {
         return *text;
     }
-    return std::to_wstring(std::get<std::int32_t>(data));
+    return DecimalText(std::get<std::int32_t>(data));
 }
 
 std::int32_t AsNumber(const RegistryData& data) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/error.h"
+#include "core/text.h"
 
 namespace tessaloom::ui {
 namespace {
@@ -77,7 +78,7 @@ std::size_t FormModel::IndexOf(ControlRef control) const {
         throw RuntimeError(kErrObjectNotAnArray, L"Object not an array");
     }
     throw RuntimeError(kErrControlArrayElement,
-                       L"Control array element " + Quoted(std::to_wstring(control.index)) + L" doesn't exist");
+                       L"Control array element " + Quoted(DecimalText(control.index)) + L" doesn't exist");
 }
 
 const ControlState& FormModel::At(ControlRef control) const { return controls_[IndexOf(control)]; }

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "core/text.h"
 #include "ui/win32_newer_api.h"
 
 namespace tessaloom::ui {
@@ -114,7 +115,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
         if (IsProgress(child)) {
-            *value = Bstr(std::to_wstring(changes_.progress().percent) + L"%");
+            *value = Bstr(DecimalText(changes_.progress().percent) + L"%");
             return S_OK;
         }
         return standard_->get_accValue(child, value);

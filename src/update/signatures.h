@@ -10,31 +10,38 @@
 #include <string>
 #include <string_view>
 
-#include "core/signatures.h"
+#include "core/seams.h"
 #include "update/transaction.h"
 
 namespace tessaloom {
 
-// True for a name of a file Windows runs or loads as code (.exe, .dll and
-// their kin), in any case.
+// True for a name of a file that is a program or steers one: what Windows
+// runs or loads as code, installer packages, scripts, shortcuts, and the
+// manifests, configuration and redirection files that decide what a program
+// loads; in any case.
 bool IsProgramFile(std::wstring_view name);
 
 // Nothing when the new file of `name` may replace `current` (nothing: no
-// current file) in an install that is signed or not; otherwise why not.
-//  - A signed current file is replaced only by a new file with a valid
-//    signature of the same signer.
-//  - In a signed install, a new program file with no current file needs a
-//    valid signature: a DLL the main program would load is what a planted
-//    update would add.
+// current file); otherwise why not. `updater` is the updater's own signature:
+// an install is signed when the updater is.
+//  - A signature that cannot be checked, of the new or the current file,
+//    refuses: it never lets a file through.
+//  - In a signed install, a file that is a program (by its name, or because
+//    the new or the current file begins with "MZ"), or whose current file is
+//    signed, needs a valid signature of the updater's signer or of the current
+//    file's signer; an unsigned current program file, or none, is replaced
+//    only by a file of the updater's signer. A broken signature refuses.
+//  - In an unsigned install, a signed current file is replaced only by a new
+//    file with a valid signature of the same signer.
 //  - Anything else is installed as it is.
 std::optional<std::wstring> SignatureRefusal(std::wstring_view name, const std::optional<SignedFile>& current,
-                                             const SignedFile& fresh, bool installSigned);
+                                             const SignedFile& fresh, const SignedFile& updater);
 
-// The elevated instance's check of each new file before it is copied into
-// `applicationFolder`, by SignatureRefusal: the install counts as signed
-// when the updater itself (`updaterPath`) is, which is asked once, when a
-// file first needs it. A refusal throws access denied, and the update is
-// undone.
-SourceCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
+// The elevated instance's check of each new file once it is staged in
+// `applicationFolder`, by SignatureRefusal of the staged copy, with the signature of the updater
+// itself (`updaterPath`), which is asked once. A refusal throws
+// kErrSignatureRefused, which is never waited out like a lock, and the update
+// is undone.
+StagedCheck SignatureCheck(Signatures& signatures, std::wstring applicationFolder, std::wstring updaterPath);
 
 }  // namespace tessaloom

@@ -160,6 +160,16 @@ Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationF
     }
 }
 
+std::vector<std::wstring> InterruptedUpdateNames(Files& files, const std::wstring& applicationFolder) {
+    const std::optional<std::string> text = files.ReadWholeFile(JournalPathOf(applicationFolder));
+    const std::optional<Journal> journal = text ? ParseJournal(*text) : std::nullopt;
+    std::vector<std::wstring> names;
+    for (const UpdateEntry& entry : journal ? journal->entries : std::vector<UpdateEntry>{}) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
 void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolder, UpdateEvents* events) {
     if (!files.Facts(JournalPathOf(applicationFolder)).exists &&
         !files.Facts(UnfinishedJournalPath(applicationFolder)).exists) {
@@ -285,10 +295,6 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     if (before.size != entry.size || before.modified != entry.modified) {
         changed(L" changed after the update was planned");
     }
-    if (check_) {
-        // The check may read the current file, which may be briefly locked too.
-        Retrying(files_, events_, paths.current, [&] { check_(*source, entry); });
-    }
     const SourceFile::Copied copied =
         Retrying(files_, events_, paths.staged, [&] { return source->CopyTo(paths.staged, progress); });
     const FileFacts after = source->Facts();
@@ -296,6 +302,13 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         changed(L" changed while it was copied");
     }
     entry.digest = copied.digest;
+    if (check_) {
+        // The copy is checked where only administrators can change it, once
+        // it is on the disk. The check may read the current file, which may
+        // be briefly locked too.
+        Retrying(files_, events_, paths.staged, [&] { files_.Flush(paths.staged); });
+        Retrying(files_, events_, paths.current, [&] { check_(paths.staged, entry); });
+    }
     Tell(events_, Step::Staged, entry.name);
     return true;
 }

@@ -48,6 +48,10 @@ namespace tessaloom {
 enum class Interrupted { None, Staging, Committing, Tidying, Damaged };
 Interrupted FindInterruptedUpdate(Files& files, const std::wstring& applicationFolder);
 
+// The names the journal of an interrupted update acts on; none when there is
+// no journal or it cannot be read as one (and so is never acted on).
+std::vector<std::wstring> InterruptedUpdateNames(Files& files, const std::wstring& applicationFolder);
+
 // Finishes or undoes what an interrupted update left in the application
 // folder, under the folder's lock; costs one attribute query when there is
 // nothing. Transient locks are waited out. Throws when it cannot, except
@@ -57,8 +61,9 @@ void RecoverInterruptedUpdate(Files& files, const std::wstring& applicationFolde
 
 // Opens the new file of a listed name; nothing when it is not there.
 using SourceOpener = std::function<std::unique_ptr<SourceFile>(const std::wstring& name)>;
-// Looks at a new file before it is copied in; throws to refuse it.
-using SourceCheck = std::function<void(SourceFile& source, const UpdateEntry& entry)>;
+// Looks at a new file once it is staged (its copy written and flushed beside
+// its destination, at `staged`); throws to refuse it.
+using StagedCheck = std::function<void(const std::wstring& staged, const UpdateEntry& entry)>;
 
 class UpdateTransaction {
 public:
@@ -71,8 +76,9 @@ public:
     UpdateTransaction(const UpdateTransaction&) = delete;
     UpdateTransaction& operator=(const UpdateTransaction&) = delete;
 
-    // Every new file is shown to `check` before it is copied.
-    void CheckSourcesWith(SourceCheck check) { check_ = std::move(check); }
+    // Every staged copy is shown to `check` before it counts as staged: what
+    // is checked is what is installed, not the file it was copied from.
+    void CheckStagedWith(StagedCheck check) { check_ = std::move(check); }
 
     // Takes the folder's lock, finishes or undoes an interrupted update, then
     // decides what each listed name needs and writes the journal: a name
@@ -101,7 +107,7 @@ private:
     std::wstring app_;
     std::wstring updates_;
     SourceOpener open_;
-    SourceCheck check_;
+    StagedCheck check_;
     std::unique_ptr<FolderLock> lock_;
     Volume volume_;
     Journal journal_;

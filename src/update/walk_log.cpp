@@ -7,7 +7,7 @@ namespace tessaloom {
 namespace {
 
 std::wstring ErrorText(const RuntimeError& error) {
-    return L"error " + std::to_wstring(error.Number()) + L": " + error.Description();
+    return L"error " + DecimalText(error.Number()) + L": " + error.Description();
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ void WalkLog::Did(Step step, const std::wstring& name) {
 }
 
 void WalkLog::Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) {
-    Note(L"Retry in " + std::to_wstring(pauseMilliseconds) + L" ms: " + path + L": " + ErrorText(error));
+    Note(L"Retry in " + DecimalText(pauseMilliseconds) + L" ms: " + path + L": " + ErrorText(error));
 }
 
 // Every note is one line of the log, whatever its parts hold: an error's

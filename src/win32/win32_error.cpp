@@ -1,5 +1,7 @@
 #include "win32/win32_error.h"
 
+#include "core/text.h"
+
 namespace tessaloom {
 
 std::wstring SystemMessage(DWORD code) {
@@ -13,7 +15,7 @@ std::wstring SystemMessage(DWORD code) {
         text.pop_back();
     }
     if (text.empty()) {
-        text = L"System error " + std::to_wstring(code);
+        text = L"System error " + DecimalText(code);
     }
     return text;
 }

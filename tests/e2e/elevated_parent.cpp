@@ -20,6 +20,16 @@
 // TESSALOOM_TEST_SWAP_SOURCES set, once the plan has come (the window has
 // opened every new file), the update folder is moved aside and another one
 // with other content takes its name, as a process of the user could do.
+//
+// Wine reports every folder as owned by the user, with an access list made
+// from its Unix permissions, and keeps no other: both sides see the folders'
+// reparse points as they are but their owner and access list as an installer
+// leaves them under Program Files, unless TESSALOOM_TEST_REAL_GUARDS is set.
+//
+// With TESSALOOM_TEST_HAND_OVER set, the window hands over, in place of each
+// new file it opened, what a program injected into it could: "writable", the
+// same file opened for writing too, rewritten (one byte of its code) once the
+// plan is sent; "folder", the update folder; "pipe", the read end of a pipe.
 
 #include <windows.h>
 
@@ -32,6 +42,7 @@
 #include "services/dialogs.h"
 #include "services/elevation.h"
 #include "services/files.h"
+#include "services/guards.h"
 #include "services/process.h"
 #include "services/shell_folders.h"
 #include "ui/win32_form_window.h"
@@ -42,13 +53,91 @@ using namespace tessaloom;
 
 namespace {
 
+// The window's end of the pipe, handing over what TESSALOOM_TEST_HAND_OVER says.
+class HandingOverOther final : public Channel {
+public:
+    HandingOverOther(std::unique_ptr<Channel> channel, std::wstring what)
+        : channel_(std::move(channel)), what_(std::move(what)) {}
+    void Send(std::string_view message) override {
+        channel_->Send(message);
+        for (const UniqueFile& file : writable_) {
+            // One byte of the code, well before the signature, turned into its complement.
+            OVERLAPPED at{};
+            at.Offset = 1024;
+            char byte = 0;
+            DWORD moved = 0;
+            ReadFile(file.Get(), &byte, 1, &moved, &at);
+            byte = static_cast<char>(~byte);
+            WriteFile(file.Get(), &byte, 1, &moved, &at);
+        }
+    }
+    std::optional<std::string> Receive() override { return channel_->Receive(); }
+    std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
+        const HANDLE opened = dynamic_cast<Win32SourceFile&>(*source).Handle();
+        UniqueFile other;
+        if (what_ == L"writable") {
+            std::wstring path(32768, L'\0');
+            path.resize(GetFinalPathNameByHandleW(opened, path.data(), static_cast<DWORD>(path.size()), 0));
+            source.reset();
+            other.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+            DuplicateHandle(GetCurrentProcess(), other.Get(), GetCurrentProcess(), writable_.emplace_back().Put(), 0,
+                            FALSE, DUPLICATE_SAME_ACCESS);
+        } else if (what_ == L"folder") {
+            std::wstring path(32768, L'\0');
+            path.resize(GetFinalPathNameByHandleW(opened, path.data(), static_cast<DWORD>(path.size()), 0));
+            path.resize(path.find_last_of(L'\\'));
+            other.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        } else {
+            HANDLE write = nullptr;
+            CreatePipe(other.Put(), &write, nullptr, 0);
+            kept_.emplace_back(write);
+        }
+        return channel_->HandOver(std::make_unique<Win32SourceFile>(std::move(other)));
+    }
+    std::unique_ptr<SourceFile> TakeOver(std::uint64_t number) override { return channel_->TakeOver(number); }
+
+private:
+    std::unique_ptr<Channel> channel_;
+    std::wstring what_;
+    std::vector<UniqueFile> writable_;  // kept open while the instance works
+    std::vector<UniqueKernelHandle> kept_;
+};
+
 class NotWritable final : public Elevation {
 public:
     bool CanWrite(const std::wstring&) override { return false; }
-    std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override { return real_.StartElevated(window); }
+    std::unique_ptr<Channel> StartElevated(std::uintptr_t window) override {
+        std::unique_ptr<Channel> channel = real_.StartElevated(window);
+        wchar_t what[16] = {};
+        if (channel && GetEnvironmentVariableW(L"TESSALOOM_TEST_HAND_OVER", what, 16) != 0) {
+            return std::make_unique<HandingOverOther>(std::move(channel), what);
+        }
+        return channel;
+    }
 
 private:
     Win32Elevation real_;
+};
+
+// The real folders, guarded as installed (see above).
+class InstalledGuards final : public Guards {
+public:
+    Guard Folder(const std::wstring& path) override {
+        Guard guard = real_.Folder(path);
+        if (guard.found && GetEnvironmentVariableW(L"TESSALOOM_TEST_REAL_GUARDS", nullptr, 0) == 0) {
+            const Guard installed = test::FakeGuards::Installed();
+            guard.owner = installed.owner;
+            guard.hasDacl = installed.hasDacl;
+            guard.dacl = installed.dacl;
+        }
+        return guard;
+    }
+    bool IsReparsePoint(const std::wstring& path) override { return real_.IsReparsePoint(path); }
+
+private:
+    Win32Guards real_;
 };
 
 void Record(Win32Files& files, Win32Process& process, const std::string& text) {
@@ -138,7 +227,7 @@ private:
 };
 
 // The real window and boxes, driven by whoever tests it.
-int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation& elevation) {
+int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation& elevation, Guards& guards) {
     const std::wstring updater = Join(process.ApplicationFolder(), L"TessaloomUpdate.exe");
     const UniqueModule pictures(
         LoadLibraryExW(updater.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
@@ -146,7 +235,7 @@ int RunWithWindow(HINSTANCE instance, Files& files, Process& process, Elevation&
     Win32Dialogs dialogs(window);
     test::FakeRegistry registry;
     Form1 form(Platform{files, process, dialogs, registry, window, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation, guards});
     window.OnClick([&form](std::wstring_view control) {
         if (control == L"Command1") {
             form.Command1_Click();
@@ -172,6 +261,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ui::LimitDllSearchToSystem32();
     Win32Files files;
     Win32Process process;
+    InstalledGuards guards;
     const std::wstring arguments(TrimSpaces(process.CommandLine()));
     if (arguments.starts_with(L"|serve ")) {
         const std::wstring rest = arguments.substr(7);
@@ -190,12 +280,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             if (GetEnvironmentVariableW(L"TESSALOOM_TEST_SWAP_SOURCES", nullptr, 0) != 0) {
                 SwappingChannel swapping(*parent, files);
                 Win32Signatures signatures;
-                return ApplyForParent(files, process.ApplicationFolder(), swapping,
+                return ApplyForParent(files, guards, process.ApplicationFolder(), swapping,
                                       SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
             }
             // Signed files are replaced only by files of the same signer.
             Win32Signatures signatures;
-            return ApplyForParent(files, process.ApplicationFolder(), *parent,
+            return ApplyForParent(files, guards, process.ApplicationFolder(), *parent,
                                   SignatureCheck(signatures, process.ApplicationFolder(), ModuleFileName(nullptr)));
         } catch (...) {
             return CurrentError().Number();
@@ -203,14 +293,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     }
     NotWritable elevation;
     if (GetEnvironmentVariableW(L"TESSALOOM_PARENT_WINDOW", nullptr, 0) != 0) {
-        return RunWithWindow(instance, files, process, elevation);
+        return RunWithWindow(instance, files, process, elevation, guards);
     }
     test::Journal journal;
     test::FakeDialogs dialogs(journal);
     test::FakeRegistry registry;
     test::RecordingView view;
     Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi,
-                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation});
+                        [] { return std::make_unique<Win32SpecialFolder>(); }, elevation, guards});
     form.Load();
     form.Command1_Click();
     std::wstring record;

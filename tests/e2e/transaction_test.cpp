@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "services/process.h"
 
 namespace tessaloom::test {
 namespace {
@@ -180,6 +181,51 @@ TEST(Faults, ASecondUpdaterStepsAsideAndUpdatingAgainKeepsTheGenuineBackups) {
     EXPECT_TRUE(again.WaitForExit().has_value());
     EXPECT_EQ(Installed(sandbox), update.after);
     EXPECT_EQ(sandbox.Starts(2).size(), 2U);
+}
+
+// Another program of the session holds the name updaters step aside for and
+// answers on it, as an updater would: it does not run the updater's image,
+// so the updater goes on, applies and starts the main program.
+TEST(Faults, AClaimSquattedByAnotherProgramKeepsNothingFromStarting) {
+    Sandbox sandbox;
+    const Update update(sandbox);
+    HANDLE squat = CreateNamedPipeW(ClaimPipeName(sandbox.app).c_str(),
+                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                                    PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(squat, INVALID_HANDLE_VALUE);
+    HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = answered;
+    EXPECT_FALSE(ConnectNamedPipe(squat, &overlapped));
+    UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+    ShowAndPressUpdate(run);
+    HWND box = run.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    DismissMessageBox(box);
+    EXPECT_TRUE(run.WaitForExit().has_value());
+    EXPECT_EQ(WaitForSingleObject(answered, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "it asked who holds the name";
+    EXPECT_EQ(Installed(sandbox), update.after);
+    EXPECT_EQ(sandbox.Starts(1).size(), 1U);
+    CancelIo(squat);
+    CloseHandle(answered);
+    CloseHandle(squat);
+}
+
+// An updater of another session is committing (its journal says so and it
+// holds the folder's lock): this session's start is no recovery of it, shows
+// no error and starts the main program, asking nothing.
+TEST(Faults, ACommitOfAnotherSessionNeitherStopsNorDelaysThisStart) {
+    Sandbox sandbox;
+    WriteBytes(sandbox.app + L"\\TessaloomUpdate.journal", "TessaloomUpdate journal 2\r\nphase C\r\nend\r\n");
+    HANDLE lock = CreateFileW((sandbox.app + L"\\TessaloomUpdate.lock").c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    UpdaterRun run(sandbox, L" " + sandbox.MainProgram());
+    EXPECT_EQ(run.WaitForExit(), 0U);
+    EXPECT_FALSE(run.ShowedAWindow());
+    EXPECT_EQ(sandbox.Starts(1).size(), 1U);
+    EXPECT_TRUE(IsFile(sandbox.app + L"\\TessaloomUpdate.journal")) << "its journal is its own";
+    CloseHandle(lock);
 }
 
 TEST(Faults, WithoutADocumentsFolderAListPlantedAtTheDriveRootIsIgnored) {

@@ -323,7 +323,7 @@ std::vector<std::string> ReportsOf(FakeMachine& machine, const std::vector<std::
     }
     parent.plan = EncodePlan({FakeMachine::kUpdate, names, files});
     machine.files.openByPath = false;
-    EXPECT_EQ(ApplyForParent(machine.files, L"C:\\App", parent), 0);
+    EXPECT_EQ(ApplyForParent(machine.files, machine.guards, L"C:\\App", parent), 0);
     machine.files.openByPath = true;
     std::vector<std::string> staged;
     for (const std::string& report : parent.reports) {

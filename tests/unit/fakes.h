@@ -15,7 +15,9 @@
 #include "app/elevated.h"
 #include "core/digest.h"
 #include "app/form1.h"
+#include "core/seams.h"
 #include "ui/form_model.h"
+#include "update/folder_trust.h"
 
 namespace tessaloom::test {
 
@@ -72,7 +74,10 @@ public:
     std::map<std::wstring, int> locked;
     std::int32_t lockNumber = kErrSharingViolation;  // what a held file answers
     std::set<std::wstring> vanishing;
-    std::set<std::wstring> changing;   // sources written to while they are copied
+    std::set<std::wstring> changing;  // sources written to while they are copied
+    // Sources rewritten, size and time kept, as their copy begins: through a
+    // handle the window handed over that can still write.
+    std::map<std::wstring, std::string> rewritten;
     std::uint64_t timeResolution = 1;  // of the application folder's volume, in 100 ns
     Volume volume;                     // of the application folder
     std::vector<int> pauses;
@@ -83,6 +88,20 @@ public:
     std::uint64_t clock = 133'000'000'000'000'000;  // each write stamps the next second
 
     std::uint64_t Tick() { return clock += 10'000'000; }
+
+    // Every operation on a path others hold open meets their lock.
+    void Touch(const std::wstring& path) {
+        if (crashed) {
+            throw Crash{};
+        }
+        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
+            --lock->second;
+            throw RuntimeError(lockNumber, lockNumber == kErrSharingViolation
+                                               ? L"The process cannot access the file because it is being used by "
+                                                 L"another process."
+                                               : L"Access is denied.");
+        }
+    }
 
     bool FileExists(const std::wstring& path) override {
         for (const auto& [name, file] : files) {
@@ -95,6 +114,9 @@ public:
     FileFacts Facts(const std::wstring& path) override {
         if (crashed) {
             throw Crash{};
+        }
+        if (locks.contains(path)) {
+            return {.exists = true, .hiddenOrSystem = true};  // held open: it cannot be read
         }
         if (const auto found = files.find(path); found != files.end()) {
             const FakeFile& file = found->second;
@@ -140,13 +162,17 @@ public:
             throw RuntimeError(kErrSharingViolation,
                                L"The process cannot access the file because it is being used by another process.");
         }
+        // Removed when released, as a lock file is, even one a power cut left.
         struct Held final : FolderLock {
-            Held(std::set<std::wstring>& locks, std::wstring path) : locks_(locks), path_(std::move(path)) {}
-            ~Held() override { locks_.erase(path_); }
-            std::set<std::wstring>& locks_;
+            Held(FakeFiles& files, std::wstring path) : files_(files), path_(std::move(path)) {}
+            ~Held() override {
+                files_.locks.erase(path_);
+                files_.files.erase(path_);
+            }
+            FakeFiles& files_;
             std::wstring path_;
         };
-        return std::make_unique<Held>(locks, path);
+        return std::make_unique<Held>(*this, path);
     }
     void Flush(const std::wstring& path) override { Change(L"flush " + path, path); }
     void FlushFolder(const std::wstring& folder) override { Change(L"flush folder " + folder, folder); }
@@ -199,7 +225,7 @@ public:
             --lock->second;
             return std::nullopt;  // held by someone else
         }
-        const auto found = files.find(path);
+        const auto found = locks.contains(path) ? files.end() : files.find(path);
         return found == files.end() ? std::nullopt : std::optional(found->second.content);
     }
     void SetCurrentFolder(const std::wstring& folder) override { currentFolder = folder; }
@@ -220,6 +246,9 @@ private:
             files_.Change(L"copy " + to, path_);
             progress();
             FakeFile& source = files_.files.at(path_);
+            if (const auto rewrite = files_.rewritten.find(path_); rewrite != files_.rewritten.end()) {
+                source.content = rewrite->second;
+            }
             const std::uint64_t resolution = files_.timeResolution;
             files_.files[to] = {.content = source.content,
                                 .modified = (source.modified + resolution - 1) / resolution * resolution};
@@ -235,19 +264,6 @@ private:
         std::wstring path_;
     };
 
-    // Every operation on a path others hold open meets their lock.
-    void Touch(const std::wstring& path) {
-        if (crashed) {
-            throw Crash{};
-        }
-        if (const auto lock = locked.find(path); lock != locked.end() && lock->second != 0) {
-            --lock->second;
-            throw RuntimeError(lockNumber, lockNumber == kErrSharingViolation
-                                               ? L"The process cannot access the file because it is being used by "
-                                                 L"another process."
-                                               : L"Access is denied.");
-        }
-    }
     void Change(const std::wstring& what, const std::wstring& path) {
         Touch(path);
         ++changes;
@@ -279,11 +295,15 @@ public:
     std::wstring Version() override { return L"4.00.0006"; }
     std::wstring LocalTime() override { return L"2024-05-31 14:03:27 UTC+02:00"; }
     bool otherUpdaterRunning = false;
+    bool squatted = false;  // another program holds the claim's name
     bool claimed = false;
     bool claimedAtStart = false;  // the main program was started while the claim was held
-    bool ClaimApplicationFolder() override {
-        claimed = !otherUpdaterRunning;
-        return claimed;
+    Claim ClaimApplicationFolder() override {
+        if (otherUpdaterRunning || squatted) {
+            return otherUpdaterRunning ? Claim::Updater : Claim::Squatted;
+        }
+        claimed = true;
+        return Claim::Taken;
     }
     void ReleaseApplicationFolder() override { claimed = false; }
     void ActivateOtherInstance() override { journal_.push_back(L"activate the other updater"); }
@@ -386,13 +406,55 @@ public:
     void Unload() override { model.Unload(); }
 };
 
+// What guards each path. Unless a test says otherwise, every folder is as an
+// installer leaves it under Program Files (owned by Administrators, changed
+// only by them, SYSTEM and TrustedInstaller) and nothing is a reparse point.
+class FakeGuards final : public Guards {
+public:
+    std::map<std::wstring, Guard> folders;
+    std::set<std::wstring> reparsePoints;
+    std::set<std::wstring> unreadable;  // looking at these fails
+    std::vector<std::wstring> looked;   // every entry looked at
+
+    static Guard Installed() {
+        return {.found = true,
+                .folder = true,
+                .owner = kAdministratorsSid,
+                .dacl = {{.sid = kSystemSid, .mask = 0x1F01FF},
+                         {.sid = kAdministratorsSid, .mask = 0x1F01FF},
+                         {.sid = kTrustedInstallerSid, .mask = 0x1F01FF},
+                         {.sid = L"S-1-5-32-545", .mask = 0x1200A9},
+                         {.inheritOnly = true, .sid = L"S-1-3-0", .mask = kRightGenericAll}}};
+    }
+    Guard Folder(const std::wstring& path) override {
+        Look(path);
+        Guard guard = folders.contains(path) ? folders.at(path) : Installed();
+        guard.reparsePoint = guard.reparsePoint || reparsePoints.contains(path);
+        return guard;
+    }
+    bool IsReparsePoint(const std::wstring& path) override {
+        Look(path);
+        return reparsePoints.contains(path);
+    }
+
+private:
+    void Look(const std::wstring& path) {
+        looked.push_back(path);
+        if (unreadable.contains(path)) {
+            throw RuntimeError(kErrAccessDenied, L"Access is denied.");
+        }
+    }
+};
+
 // Administrator rights on fakes: asking for them is journaled; the elevated
 // instance runs ApplyForParent on the same files when the plan is handed over.
 class FakeElevation final : public Elevation {
 public:
-    FakeElevation(Journal& journal, FakeFiles& files) : journal_(journal), files_(files) {}
+    FakeElevation(Journal& journal, FakeFiles& files, FakeGuards& guards)
+        : journal_(journal), files_(files), guards_(guards) {}
     bool writable = true;
     bool declined = false;
+    StagedCheck check;  // what the elevated instance checks new files with
 
     bool CanWrite(const std::wstring& folder) override { return writable || folder != L"C:\\App"; }
     std::unique_ptr<Channel> StartElevated(std::uintptr_t) override {
@@ -400,14 +462,15 @@ public:
         if (declined) {
             return nullptr;
         }
-        return std::make_unique<Instance>(files_);
+        return std::make_unique<Instance>(files_, guards_, check);
     }
 
 private:
     // The window's end; the elevated instance runs within Send.
     class Instance final : public Channel {
     public:
-        explicit Instance(FakeFiles& files) : files_(files) {}
+        Instance(FakeFiles& files, FakeGuards& guards, StagedCheck check)
+            : files_(files), guards_(guards), check_(std::move(check)) {}
         void Send(std::string_view message) override {
             struct Child final : Channel {
                 Child(std::string plan, std::deque<std::string>& reports, Instance& parent)
@@ -425,7 +488,7 @@ private:
             } child(std::string(message), reports_, *this);
             // With administrator rights, a new file is never opened by its path.
             files_.openByPath = false;
-            ApplyForParent(files_, L"C:\\App", child);
+            ApplyForParent(files_, guards_, L"C:\\App", child, check_);
             files_.openByPath = true;
         }
         std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
@@ -447,10 +510,42 @@ private:
 
     private:
         FakeFiles& files_;
+        FakeGuards& guards_;
+        StagedCheck check_;
         std::deque<std::string> reports_;
     };
     Journal& journal_;
     FakeFiles& files_;
+    FakeGuards& guards_;
+};
+
+// Signatures by the content of the file read: what a test says of each
+// content, and not signed for any other. Reading an installed file meets its
+// locks; each staged copy checked is journaled.
+class FakeSignatures final : public Signatures {
+public:
+    FakeSignatures(FakeFiles& files, Journal& journal) : files_(files), journal_(journal) {}
+    std::map<std::string, SignedFile> byContent;
+    int newFilesChecked = 0;
+
+    SignedFile OfStaged(const std::wstring& staged, const std::wstring&) override {
+        ++newFilesChecked;
+        journal_.push_back(L"check " + staged);
+        return Of(staged);
+    }
+    SignedFile OfInstalled(const std::wstring& path) override {
+        files_.Touch(path);
+        return Of(path);
+    }
+
+private:
+    SignedFile Of(const std::wstring& path) {
+        const auto file = files_.files.find(path);
+        const auto found = file == files_.files.end() ? byContent.end() : byContent.find(file->second.content);
+        return found == byContent.end() ? SignedFile{} : found->second;
+    }
+    FakeFiles& files_;
+    Journal& journal_;
 };
 
 // One Form1 on fakes, with the Documents folder at C:\Docs.
@@ -464,7 +559,8 @@ struct FakeMachine {
     FakeDialogs dialogs{journal};
     FakeRegistry registry;
     RecordingView view;
-    FakeElevation elevation{journal, files};
+    FakeGuards guards;
+    FakeElevation elevation{journal, files, guards};
     int specialFoldersMade = 0;
     Form1 form{Platform{files, process, dialogs, registry, view,
                         [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); },
@@ -472,7 +568,7 @@ struct FakeMachine {
                             ++specialFoldersMade;
                             return std::make_unique<FakeSpecialFolder>(L"C:\\Docs");
                         },
-                        elevation}};
+                        elevation, guards}};
 
     // The main program exists and starts when asked for by its quoted path.
     explicit FakeMachine(std::wstring commandLine = L" C:\\App\\Tessaloom Main.exe") {
@@ -483,7 +579,7 @@ struct FakeMachine {
     Platform PlatformFor(FormView& other) {
         auto decode = [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); };
         auto folder = [] { return std::make_unique<FakeSpecialFolder>(L"C:\\Docs"); };
-        return Platform{files, process, dialogs, registry, other, decode, folder, elevation};
+        return Platform{files, process, dialogs, registry, other, decode, folder, elevation, guards};
     }
     void List(std::string content) { files.files[kList] = {std::move(content)}; }
     void NewFile(const std::wstring& name, std::string content) {

@@ -548,9 +548,12 @@ TEST(Transaction, OneAtATimeWhoeverRunsIt) {
 
 // At start, before anything else: an interrupted commit is finished, with
 // administrator rights where needed, or the main program is not started over
-// it; staged files alone never keep it from starting.
+// it; staged files alone never keep it from starting. A commit that another
+// session's updater is running is no interruption, and a claim squatted by
+// another program keeps nothing from starting.
 TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedInstall) {
-    enum Outcome { kStarted, kErrorBox, kSteppedAside };
+    enum Outcome { kStarted, kShown, kErrorBox, kSteppedAside, kLeftToItsUpdater };
+    constexpr wchar_t kLock[] = L"C:\\App\\TessaloomUpdate.lock";
     struct Case {
         const char* what;
         bool committing;
@@ -601,6 +604,38 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
              m.files.files[kJournal].content = "TessaloomUpdate journal 3\r\nphase C\r\ngarbled";
          },
          kErrorBox, 1},
+        {"the claim squatted", true,
+         [](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.process.squatted = true;
+         },
+         kStarted, 0},
+        {"the claim squatted, a list", true, [](FakeMachine& m) { m.process.squatted = true; }, kShown, 0},
+        {"another session's updater committing", true,
+         [&](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.files.locks.insert(kLock);
+         },
+         kLeftToItsUpdater, 0},
+        {"another session's updater committing, not writable", true,
+         [&](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.files.locks.insert(kLock);
+             m.elevation.writable = false;
+         },
+         kLeftToItsUpdater, 0},
+        {"another session's updater staging", false,
+         [&](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.files.locks.insert(kLock);
+         },
+         kLeftToItsUpdater, 0},
+        {"a lock file a power cut left", true,
+         [&](FakeMachine& m) {
+             m.files.files.erase(FakeMachine::kList);
+             m.files.files[kLock] = {};
+         },
+         kStarted, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -619,9 +654,14 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
         machine.form.Load();
         const Journal& journal = machine.journal;
         const auto start = std::find(journal.begin(), journal.end(), kStart);
-        EXPECT_EQ(start != journal.end(), c.outcome == kStarted);
+        EXPECT_EQ(start != journal.end(), c.outcome == kStarted || c.outcome == kLeftToItsUpdater);
+        if (c.outcome == kLeftToItsUpdater) {
+            EXPECT_THAT(WithoutLog(journal), ElementsAre(kStart)) << "nothing of its update was touched";
+            EXPECT_TRUE(machine.files.Facts(kJournal).exists);
+            EXPECT_TRUE(machine.files.pauses.empty()) << "nor was it waited for";
+        }
         EXPECT_EQ(std::count(journal.begin(), journal.end(), L"ask for administrator rights"), c.asks);
-        if (c.outcome == kStarted && c.committing) {
+        if ((c.outcome == kStarted || c.outcome == kShown) && c.committing) {
             Folder expected = kAllNew;
             if (machine.App(L"one.dll") == "someone's one") {
                 expected[L"one.dll"] = {"someone's one", false};
@@ -629,7 +669,8 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
             EXPECT_EQ(AppFolder(machine.files), expected);
             EXPECT_LT(std::find(journal.begin(), journal.end(), L"remove " + std::wstring(kJournal)), start);
         }
-        if (c.outcome != kStarted) {
+        EXPECT_EQ(machine.view.model.Shown(), c.outcome == kShown);
+        if (c.outcome == kErrorBox || c.outcome == kSteppedAside) {
             EXPECT_THAT(journal.back(), c.outcome == kErrorBox ? HasSubstr(L"error Setup: Run-time error")
                                                                : HasSubstr(L"activate the other updater"));
             EXPECT_THAT(journal.back(), Not(HasSubstr(L"Internal error")));

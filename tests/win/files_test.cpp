@@ -281,7 +281,7 @@ struct InertProcess final : Process {
     std::wstring Version() override { return {}; }
     std::wstring LocalTime() override { return {}; }
     void Start(const std::wstring&) override {}
-    bool ClaimApplicationFolder() override { return true; }
+    Claim ClaimApplicationFolder() override { return Claim::Taken; }
     void ReleaseApplicationFolder() override {}
     void ActivateOtherInstance() override {}
     std::wstring folder_;
@@ -300,7 +300,8 @@ TEST_F(FilesTest, TheUpdateListIsAbsentWhenHiddenAndUnreadableWhenLocked) {
     InertRegistry registry;
     test::RecordingView view;
     Win32Elevation elevation;
-    Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr, elevation});
+    test::FakeGuards guards;
+    Form1 form(Platform{files, process, dialogs, registry, view, DecodeAnsi, nullptr, elevation, guards});
     std::vector<std::wstring> names{L"stale"};
     std::wstring network = L"kept";
 
