@@ -195,6 +195,51 @@ UpdateTransaction::~UpdateTransaction() { RollBack(); }
 
 std::wstring UpdateTransaction::JournalPath() const { return JournalPathOf(app_); }
 
+// Decides what one listed name needs: its entry's position, or kAbsent or
+// kNothingToDo.
+int UpdateTransaction::PlanOne(const std::wstring& name, std::set<std::wstring>& destinations,
+                               std::vector<std::wstring>& strays) {
+    const std::unique_ptr<SourceFile> source = Retrying(
+        files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
+    if (!source) {
+        Tell(events_, Step::Absent, name);
+        return kAbsent;
+    }
+    if (!destinations.insert(FoldedName(name)).second) {
+        Tell(events_, Step::ListedTwice, name);
+        return kNothingToDo;  // this destination is applied once
+    }
+    const Paths paths(app_, name);
+    if (paths.aside.size() > kMaxPathLength) {
+        throw RuntimeError(kErrNameTooLong, L"The file name is too long: " + paths.aside);
+    }
+    const FileFacts current = files_.Facts(paths.current);
+    const FileFacts backup = files_.Facts(paths.backup);
+    const FileFacts fresh = source->Facts();
+    if (current.folder) {
+        Refuse(paths.current);
+    }
+    if (backup.folder) {
+        Refuse(paths.backup);
+    }
+    if (current.exists && current.size == fresh.size &&
+        Retrying(files_, events_, paths.current, [&] { return source->SameContentAs(paths.current); })) {
+        Tell(events_, Step::Identical, name);
+        return kNothingToDo;  // already this version: its backup stays the previous one
+    }
+    // Only a current file makes a backup, so only then does the earlier one step aside.
+    const bool setAside = current.exists && backup.exists;
+    if (setAside && files_.Facts(paths.aside).exists) {
+        strays.push_back(paths.aside);
+    }
+    journal_.entries.push_back({.name = name,
+                                .size = fresh.size,
+                                .modified = fresh.modified,
+                                .current = {current.exists, current.size, current.modified},
+                                .backup = {setAside, backup.size, backup.modified}});
+    return static_cast<int>(journal_.entries.size()) - 1;
+}
+
 void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
     lock_ = TakeLock(files_, app_, events_);
     Recover(files_, app_, events_);
@@ -206,51 +251,10 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
     volume_ = files_.VolumeOf(app_);
     std::set<std::wstring> destinations;
     std::vector<std::wstring> strays;  // earlier backups' leftovers beside a backup
-    std::vector<UpdateEntry>& entries = journal_.entries;
     for (const std::wstring& name : names) {
-        const std::unique_ptr<SourceFile> source = Retrying(
-            files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
-        if (!source) {
-            positions_.push_back(kAbsent);
-            Tell(events_, Step::Absent, name);
-            continue;
-        }
-        if (!destinations.insert(FoldedName(name)).second) {
-            positions_.push_back(kNothingToDo);  // this destination is applied once
-            Tell(events_, Step::ListedTwice, name);
-            continue;
-        }
-        const Paths paths(app_, name);
-        if (paths.aside.size() > kMaxPathLength) {
-            throw RuntimeError(kErrNameTooLong, L"The file name is too long: " + paths.aside);
-        }
-        const FileFacts current = files_.Facts(paths.current);
-        const FileFacts backup = files_.Facts(paths.backup);
-        const FileFacts fresh = source->Facts();
-        if (current.folder) {
-            Refuse(paths.current);
-        }
-        if (backup.folder) {
-            Refuse(paths.backup);
-        }
-        if (current.exists && current.size == fresh.size &&
-            Retrying(files_, events_, paths.current, [&] { return source->SameContentAs(paths.current); })) {
-            positions_.push_back(kNothingToDo);  // already this version: its backup stays the previous one
-            Tell(events_, Step::Identical, name);
-            continue;
-        }
-        // Only a current file makes a backup, so only then does the earlier one step aside.
-        const bool setAside = current.exists && backup.exists;
-        if (setAside && files_.Facts(paths.aside).exists) {
-            strays.push_back(paths.aside);
-        }
-        positions_.push_back(static_cast<int>(entries.size()));
-        entries.push_back({.name = name,
-                           .size = fresh.size,
-                           .modified = fresh.modified,
-                           .current = {current.exists, current.size, current.modified},
-                           .backup = {setAside, backup.size, backup.modified}});
+        positions_.push_back(PlanOne(name, destinations, strays));
     }
+    const std::vector<UpdateEntry>& entries = journal_.entries;
     if (entries.empty()) {
         return;
     }

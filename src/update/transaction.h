@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,7 @@ public:
     void Commit(const std::function<void()>& progress = {});
 
 private:
+    int PlanOne(const std::wstring& name, std::set<std::wstring>& destinations, std::vector<std::wstring>& strays);
     void RollBack() noexcept;
     std::wstring JournalPath() const;
 
