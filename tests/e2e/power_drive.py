@@ -315,12 +315,12 @@ class PowerDrive(fuse.Fuse):
         st = os.lstat(real(path))
         state = power.unflushed.get(st.st_ino)
 
-        def ns(spec, current):
-            if spec.tv_nsec == UTIME_OMIT:
+        def ns(stamp, current):
+            if stamp.tv_nsec == UTIME_OMIT:
                 return current
-            if spec.tv_nsec == UTIME_NOW:
+            if stamp.tv_nsec == UTIME_NOW:
                 return time.time_ns()
-            return spec.tv_sec * 10**9 + spec.tv_nsec
+            return stamp.tv_sec * 10**9 + stamp.tv_nsec
 
         times = (ns(accessed, st.st_atime_ns), ns(modified, state[1] if state else st.st_mtime_ns))
         os.utime(real(path), ns=times)
