@@ -48,7 +48,10 @@ std::optional<std::int64_t> Number(const std::string& text, std::int64_t least, 
     return value;
 }
 
-std::string Utf8(std::int64_t number) { return std::to_string(number); }
+std::string Utf8(std::int64_t number) {
+    char digits[20];
+    return {digits, std::to_chars(digits, digits + sizeof digits, number).ptr};
+}
 
 // A folder the user could have as Documents: a path from the root of a
 // drive letter ("X:\...") or of a network share ("\\server\share\...", as

@@ -93,9 +93,20 @@ std::wstring Win32Process::LocalTime() {
     };
     const long long minutes = (ticks(local) - ticks(utc)) / 600000000LL;  // 100 ns ticks in a minute
     const long long offset = minutes < 0 ? -minutes : minutes;
-    return DecimalText(time.wYear, 4) + L"-" + DecimalText(time.wMonth, 2) + L"-" + DecimalText(time.wDay, 2) + L" " +
-           DecimalText(time.wHour, 2) + L":" + DecimalText(time.wMinute, 2) + L":" + DecimalText(time.wSecond, 2) +
-           L" UTC" + (minutes < 0 ? L"-" : L"+") + DecimalText(offset / 60, 2) + L":" + DecimalText(offset % 60, 2);
+    // Each number, at least so many digits long, and what follows it.
+    const struct {
+        long long value;
+        int digits;
+        const wchar_t* after;
+    } parts[] = {{time.wYear, 4, L"-"},   {time.wMonth, 2, L"-"},  {time.wDay, 2, L" "},
+                 {time.wHour, 2, L":"},   {time.wMinute, 2, L":"}, {time.wSecond, 2, minutes < 0 ? L" UTC-" : L" UTC+"},
+                 {offset / 60, 2, L":"}, {offset % 60, 2, L""}};
+    std::wstring text;
+    for (const auto& part : parts) {
+        text += DecimalText(part.value, part.digits);
+        text += part.after;
+    }
+    return text;
 }
 
 void Win32Process::Start(const std::wstring& commandLine) {

@@ -1,7 +1,8 @@
 #include "services/registry.h"
 
 #include <cstdint>
-#include <stdexcept>
+#include <algorithm>
+#include <string_view>
 #include <string>
 
 #include "core/error.h"
@@ -19,21 +20,28 @@ std::wstring AsText(const RegistryData& data) {
     return DecimalText(std::get<std::int32_t>(data));
 }
 
+// A number given as text: optional blanks, an optional sign, then decimal
+// digits only, within the range of a DWORD value read as signed.
 std::int32_t AsNumber(const RegistryData& data) {
     if (const auto* number = std::get_if<std::int32_t>(&data)) {
         return *number;
     }
-    const std::wstring& text = std::get<std::wstring>(data);
-    try {
-        std::size_t used = 0;
-        const long long value = std::stoll(text, &used);
-        if (used == text.size() && value >= INT32_MIN && value <= INT32_MAX) {
-            return static_cast<std::int32_t>(value);
-        }
-    } catch (const std::logic_error&) {
-        // not a number: reported below
+    std::wstring_view text = std::get<std::wstring>(data);
+    text.remove_prefix(std::min(text.find_first_not_of(L" \t\n\v\f\r"), text.size()));
+    const bool negative = !text.empty() && text.front() == L'-';
+    if (!text.empty() && (text.front() == L'-' || text.front() == L'+')) {
+        text.remove_prefix(1);
     }
-    throw RuntimeError(kErrTypeMismatch, L"Type mismatch");
+    std::int64_t magnitude = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9' || (magnitude = magnitude * 10 + (digit - L'0')) > 0x80000000LL) {
+            throw RuntimeError(kErrTypeMismatch, L"Type mismatch");
+        }
+    }
+    if (text.empty() || (!negative && magnitude > INT32_MAX)) {
+        throw RuntimeError(kErrTypeMismatch, L"Type mismatch");
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
 }  // namespace

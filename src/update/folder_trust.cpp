@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "core/text.h"
 #include "update/file_names.h"
+#include "update/moves.h"
 
 namespace tessaloom {
 namespace {
@@ -130,12 +131,10 @@ std::optional<std::wstring> ApplicationFolderRefusal(Guards& guards, const std::
                     return why;
                 }
             }
-            const std::wstring destination = Join(applicationFolder, name);
-            const std::wstring backup = Join(applicationFolder, BackupName(name));
-            for (const std::wstring& entry :
-                 {destination, destination + kStagedSuffix, backup, backup + kAsideSuffix}) {
-                if (reparsePoint(entry)) {
-                    return ReparsePoint(entry);
+            const Paths paths(applicationFolder, name);
+            for (const std::wstring* entry : {&paths.current, &paths.staged, &paths.backup, &paths.aside}) {
+                if (reparsePoint(*entry)) {
+                    return ReparsePoint(*entry);
                 }
             }
         }

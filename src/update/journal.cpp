@@ -65,6 +65,13 @@ std::optional<UpdateEntry> ParseEntry(std::string_view line, int version) {
     return entry;
 }
 
+// Appends a space and a number in decimal.
+void AppendNumber(std::string& text, std::uint64_t value) {
+    char digits[20];
+    text += ' ';
+    text.append(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+}
+
 }  // namespace
 
 std::string FormatJournal(const Journal& journal) {
@@ -75,15 +82,19 @@ std::string FormatJournal(const Journal& journal) {
     for (const UpdateEntry& entry : journal.entries) {
         text += entry.vanished ? kVanished : entry.current.exists ? 'C' : '-';
         text += entry.backup.exists ? 'B' : '-';
-        char digest[9] = {};
+        AppendNumber(text, entry.size);
+        char digest[8];
         const auto end = std::to_chars(digest, digest + 8, entry.digest, 16).ptr;
-        text +=
-            ' ' + std::to_string(entry.size) + ' ' + std::string(8 - (end - digest), '0') + std::string(digest, end);
+        text += ' ';
+        text.append(static_cast<std::size_t>(digest + 8 - end), '0');
+        text.append(digest, static_cast<std::size_t>(end - digest));
         for (const std::uint64_t number :
              {entry.current.size, entry.current.modified, entry.backup.size, entry.backup.modified}) {
-            text += ' ' + std::to_string(number);
+            AppendNumber(text, number);
         }
-        text += ' ' + EncodeUtf8(entry.name) + "\r\n";
+        text += ' ';
+        text += EncodeUtf8(entry.name);
+        text += "\r\n";
     }
     text += kEnd;
     return text;

@@ -22,41 +22,65 @@ void WalkLog::Begin(const std::wstring& time, const std::wstring& version, const
                 L"Application folder: " + applicationFolder, L"Update folder: " + updateFolder};
 }
 
-void WalkLog::Did(Step step, const std::wstring& name) {
+namespace {
+
+// What a step's note says before the name it concerns and after it; a note
+// without an "after" names nothing.
+struct StepNote {
+    const wchar_t* before;
+    const wchar_t* after;
+};
+
+StepNote NoteOf(UpdateEvents::Step step) {
+    using Step = UpdateEvents::Step;
     switch (step) {
     case Step::Absent:
-        return Note(name + L": skipped, not in the update folder");
+        return {L"", L": skipped, not in the update folder"};
     case Step::ListedTwice:
-        return Note(name + L": listed twice, applied once");
+        return {L"", L": listed twice, applied once"};
     case Step::Identical:
-        return Note(name + L": left alone, already identical to the new file");
+        return {L"", L": left alone, already identical to the new file"};
     case Step::Staged:
-        return Note(name + L": staged");
+        return {L"", L": staged"};
     case Step::Vanished:
-        return Note(name + L": skipped, the new file vanished before it was copied");
+        return {L"", L": skipped, the new file vanished before it was copied"};
     case Step::BackedUp:
-        return Note(name + L": backed up as " + BackupName(name));
+        return {L"", L": backed up as "};  // and the backup's name
     case Step::Replaced:
-        return Note(name + L": new file in place");
+        return {L"", L": new file in place"};
     case Step::Recovering:
-        return Note(L"An interrupted update was found: " + name);
+        return {L"An interrupted update was found: ", L""};
     case Step::RecoveryFinished:
-        return Note(L"The interrupted update was finished: every new file is in place");
+        return {L"The interrupted update was finished: every new file is in place", nullptr};
     case Step::RecoveryUndone:
-        return Note(L"The interrupted update was undone: every file is as it was before it");
+        return {L"The interrupted update was undone: every file is as it was before it", nullptr};
     case Step::RolledBack:
-        return Note(L"Every change of this update was undone: the application folder is as it was");
+        return {L"Every change of this update was undone: the application folder is as it was", nullptr};
     case Step::RollBackLeft:
-        return Note(L"Undoing this update stopped short; the next start finishes it from " + name);
+        return {L"Undoing this update stopped short; the next start finishes it from ", L""};
     case Step::Abandoned:
-        return Note(name +
-                    L": left as it is now, it changed since the update was interrupted; its staged new "
-                    L"file was removed");
+        return {L"", L": left as it is now, it changed since the update was interrupted; its staged new file was removed"};
     case Step::JournalDamaged:
-        return Note(L"The record of an interrupted update is damaged and was left alone: " + name);
+        return {L"The record of an interrupted update is damaged and was left alone: ", L""};
     case Step::TidyingLeft:
-        return Note(L"The update is complete; what is left to tidy is tried again at the next start: " + name);
+        return {L"The update is complete; what is left to tidy is tried again at the next start: ", L""};
     }
+    return {L"", L""};
+}
+
+}  // namespace
+
+void WalkLog::Did(Step step, const std::wstring& name) {
+    const StepNote note = NoteOf(step);
+    std::wstring line = note.before;
+    if (note.after != nullptr) {
+        line += name;
+        line += note.after;
+    }
+    if (step == Step::BackedUp) {
+        line += BackupName(name);
+    }
+    Note(line);
 }
 
 void WalkLog::Retrying(const std::wstring& path, const RuntimeError& error, int pauseMilliseconds) {

@@ -7,9 +7,12 @@
 
 #include <string>
 
+#include "core/error.h"
 #include "core/version_info.h"
 #include "harness.h"
+#include "services/registry.h"
 #include "services/shell_folders.h"
+#include "win32/handles.h"
 
 namespace tessaloom {
 namespace {
@@ -56,6 +59,36 @@ std::wstring VersionString(const std::string& block, const wchar_t* name) {
         return L"<missing>";
     }
     return static_cast<const wchar_t*>(value);
+}
+
+// A DWORD value given as text is written as its number; text that is not
+// one, or out of range, is a type mismatch that writes nothing.
+TEST(Registry, ADwordGivenAsTextIsWrittenOnlyWhenItIsANumber) {
+    UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\TessaloomUpdateTest", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.Put(), nullptr),
+              ERROR_SUCCESS);
+    const struct {
+        const wchar_t* text;
+        std::int64_t number;  // -1 for a type mismatch
+    } rows[] = {{L"42", 42},          {L"  -7", -7},      {L"+2147483647", 2147483647}, {L"-2147483648", -2147483648LL},
+                {L"2147483648", -1}, {L"4x", -1},        {L"", -1},                    {L"- 1", -1},
+                {L"99999999999999999999", -1}};
+    for (const auto& row : rows) {
+        const std::string text(row.text, row.text + wcslen(row.text));
+        DWORD written = 0xDEADBEEF;
+        RegSetValueExW(key.Get(), L"n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&written), sizeof written);
+        try {
+            Module1::WriteRegistryValue(key.Get(), L"n", REG_DWORD, std::wstring(row.text));
+            EXPECT_NE(row.number, -1) << text << " was written";
+        } catch (const RuntimeError& error) {
+            EXPECT_EQ(row.number, -1) << text << ": " << error.Number();
+        }
+        DWORD size = sizeof written;
+        RegQueryValueExW(key.Get(), L"n", nullptr, nullptr, reinterpret_cast<BYTE*>(&written), &size);
+        EXPECT_EQ(written, row.number == -1 ? 0xDEADBEEF : static_cast<DWORD>(row.number)) << text;
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TessaloomUpdateTest");
 }
 
 TEST(Executable, DeclaresItsVersionAndRunsAsInvoker) {
