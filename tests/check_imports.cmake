@@ -78,7 +78,7 @@ set(allowed_user32
   MonitorFromWindow NotifyWinEvent OffsetRect PeekMessageW PostMessageW PostQuitMessage PtInRect RedrawWindow
   RegisterClassExW
   ReleaseDC SendMessageW SetFocus SetForegroundWindow SetWindowLongW SetWindowPos SetWindowTextW
-  ShowWindow TranslateMessage UpdateWindow)
+  ShowWindow TranslateMessage UpdateWindow UnionRect)
 set(allowed_gdi32
   BitBlt CreateCompatibleBitmap CreateCompatibleDC CreateDIBSection CreateFontIndirectW CreatePen CreateSolidBrush DeleteDC
   DeleteObject ExtTextOutW GetDeviceCaps GetObjectW GetStockObject GetTextExtentPoint32W GetTextMetricsW

@@ -318,6 +318,7 @@ void Form1::CheckforUpdatesOk() {
     }
     log_.Note(applied ? L"Update complete" : L"Nothing was applied");
     if (applied) {
+        p_.view.Paint();  // the last file's name and the full bar, before the box
         p_.dialogs.Message(L"Tessaloom updated with success", p_.process.ProductName());
     }
     LaunchTargetAndClose();

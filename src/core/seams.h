@@ -272,7 +272,11 @@ public:
     virtual void Show() = 0;
     // Repaints what changed and reads the window's waiting messages; called
     // during long work on the one UI thread, whose input then does nothing.
+    // Paints and reads at most about 30 times a second: calls in between
+    // return at once, and what they left unpainted waits for the next.
     virtual void Refresh() = 0;
+    // Paints now whatever changed, as before a message that ends the work.
+    virtual void Paint() {}
     // Destroys the window; the program ends when no window is left.
     virtual void Unload() = 0;
 };

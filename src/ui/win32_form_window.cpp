@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "ui/resources/resource_ids.h"
 #include "ui/win32_newer_api.h"
@@ -147,31 +148,58 @@ void Win32FormWindow::Show() {
         ShowWindow(window, SW_SHOWNORMAL);
         SetForegroundWindow(window);
         SetFocus(focus_);
-        UpdateWindow(window);
+        Paint();
     } else if (!IsWindowVisible(window)) {
         ShowWindow(window, SW_SHOW);
-        UpdateWindow(window);
+        Paint();
     }
 }
 
 void Win32FormWindow::Refresh() {
-    // Nothing to paint and no message waiting, as between most chunks of a
-    // copy: nothing to do, and asking the queue costs far less than a redraw.
-    if (!window_ || HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0) {
-        return;
-    }
     // A walk of small files moves the bar far faster than anyone can see, and
     // each paint costs about as much as copying a megabyte: about 33 a second
-    // show every change a person could follow.
-    if (const ULONGLONG now = GetTickCount64(); now - painted_ >= kPaintInterval) {
-        painted_ = now;
-        // Sends WM_PAINT now to the window and every child that needs it.
-        RedrawWindow(window_.Get(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // show every change a person could follow, and the input read as often
+    // keeps the window answering.
+    if (!window_ || GetTickCount64() - painted_ < kPaintInterval) {
+        return;
     }
+    Paint();
     // Whatever else waits is read too, so the window can be moved and answers
     // while the work goes on; a button's work is under way, so input that
     // would start or end work does nothing (see OnCommand and WM_CLOSE).
-    DispatchWaitingMessages(Painting::kLeave);
+    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) {
+        DispatchWaitingMessages(Painting::kLeave);
+    }
+}
+
+void Win32FormWindow::Paint() {
+    if (window_) {
+        Invalidate();
+        // Sends WM_PAINT now to the window and every child that needs it.
+        RedrawWindow(window_.Get(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        painted_ = GetTickCount64();
+    }
+}
+
+// Marks what changed in painted controls for the next paint, and tells
+// readers of the progress row's changes.
+void Win32FormWindow::Invalidate() {
+    if (!window_) {
+        return;
+    }
+    for (std::size_t i = 0; i < unpainted_.size(); ++i) {
+        if (unpainted_[i].left < unpainted_[i].right) {
+            // The form is the one container without a child window of its own.
+            InvalidateRect(children_[i] != nullptr ? children_[i] : window_.Get(), &unpainted_[i], FALSE);
+            unpainted_[i] = {};
+        }
+    }
+    if (std::exchange(untoldValue_, false)) {
+        NotifyProgress(model_.At(kFill));
+    }
+    if (std::exchange(untoldName_, false)) {
+        NotifyProgress(model_.At(kFileLabel));
+    }
 }
 
 void Win32FormWindow::Unload() {
@@ -245,6 +273,7 @@ void Win32FormWindow::LoadIcons(int dpi) {
 void Win32FormWindow::CreateChildren() {
     const auto controls = model_.Controls();
     children_.assign(controls.size(), nullptr);
+    unpainted_.assign(controls.size(), RECT{});
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < controls.size(); ++i) {
         if (ui::IsWindowed(controls[i].row->kind)) {
@@ -345,10 +374,19 @@ void Win32FormWindow::Sync(std::size_t position, const RECT& before) {
         InvalidateRect(child, nullptr, FALSE);
         return;
     }
-    HWND container = ContainerWindow(state.row->container);
-    InvalidateRect(container, &before, FALSE);
-    InvalidateRect(container, &after, FALSE);
-    NotifyProgress(state);
+    const std::size_t container = model_.IndexOf({state.row->container});
+    PutOff(container, before);
+    PutOff(container, after);
+    untoldValue_ = untoldValue_ || &state == &model_.At(kFill);
+    untoldName_ = untoldName_ || &state == &model_.At(kFileLabel);
+    if (!busy_) {
+        Invalidate();  // no work under way: the message loop paints it
+    }
+}
+
+// Adds an area of a container to what the next paint redraws.
+void Win32FormWindow::PutOff(std::size_t container, const RECT& area) {
+    UnionRect(&unpainted_[container], &unpainted_[container], &area);
 }
 
 // Tells readers that the progress row's value or name changed.
@@ -437,6 +475,8 @@ LRESULT Win32FormWindow::OnFormMessage(HWND window, UINT message, WPARAM wParam,
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         window_.Release();
         std::ranges::fill(children_, nullptr);
+        std::ranges::fill(unpainted_, RECT{});
+        untoldValue_ = untoldName_ = false;
         focus_ = nullptr;
         break;
     default:
@@ -470,9 +510,11 @@ void Win32FormWindow::OnCommand(WORD id, WORD code) {
         // and the close box do nothing, and the close box says so.
         busy_ = true;
         EnableClose(false);
+        painted_ = 0;  // the work's first Refresh paints and reads at once
         onClick_(model_.Controls()[position].row->name);  // may unload the window
         EnableClose(true);
         busy_ = false;
+        Invalidate();  // what the work's last Refresh put off
     }
     // Anything else, among others IDCANCEL from Escape: nothing to do.
 }

@@ -47,10 +47,12 @@ public:
     // Creates the window on first use, centred on the screen, and shows it
     // with the focus in the list.
     void Show() override;
-    // Dispatches the messages waiting for the window's thread and paints
-    // what changed, at most every kPaintInterval milliseconds: what changed
+    // At most every kPaintInterval milliseconds, paints what changed and
+    // dispatches the messages waiting for the window's thread: what changed
     // meanwhile is painted by the next call, or by the next message loop.
     void Refresh() override;
+    // Paints what changed and tells readers of the progress row's changes.
+    void Paint() override;
     // Destroys the window, if any, and ends the message loop.
     void Unload() override;
 
@@ -76,12 +78,13 @@ private:
     void CreateChildren();
     void CreateChild(std::size_t position);
     void Place(int dpi);
-    void Paint(HWND window, std::wstring_view container);
     [[nodiscard]] HWND ContainerWindow(std::wstring_view container) const;
     [[nodiscard]] HWND ListWindow() const;
     template <typename Operation>
     void Change(ControlRef control, Operation operation);
     void Sync(std::size_t position, const RECT& before);
+    void PutOff(std::size_t container, const RECT& area);
+    void Invalidate();
 
     HINSTANCE instance_;
     HMODULE resources_;
@@ -95,7 +98,15 @@ private:
     std::vector<HWND> children_;
     HWND focus_ = nullptr;   // the control to give the focus back to on activation
     bool busy_ = false;      // a button's work is under way
-    ULONGLONG painted_ = 0;  // when Refresh last painted (GetTickCount64)
+    ULONGLONG painted_ = 0;  // when Paint last ran (GetTickCount64)
+    // While a button's work runs: what changed in painted controls since the
+    // last paint, by the position of their container, and whether readers
+    // are yet to be told of the progress row's changes. Each change asks the
+    // window server, so a walk of small files that moves the bar a thousand
+    // times a second asks it only when painting.
+    std::vector<RECT> unpainted_;
+    bool untoldValue_ = false;
+    bool untoldName_ = false;
     // Last, so the window goes before the fonts and pictures it uses.
     UniqueWindow window_;
 };

@@ -379,6 +379,9 @@ public:
         float fillRight = 0;
     };
     std::vector<Frame> frames;
+    // The fill and the file's name as the last paint showed them.
+    float paintedFill = 0;
+    std::wstring paintedName;
 
     std::uintptr_t Handle() override { return model.Handle(); }
     void SetBackColor(ControlRef c, std::uint32_t colour) override { model.SetBackColor(c, colour); }
@@ -402,6 +405,10 @@ public:
         const ui::ControlState& fill = model.At(kFill);
         const ui::ControlState& cap = model.At(kCap);
         frames.push_back({fill.width, cap.visible, cap.left + cap.width, fill.left + fill.width});
+    }
+    void Paint() override {
+        paintedFill = model.At(kFill).width;
+        paintedName = model.At(kFileLabel).caption;
     }
     void Unload() override { model.Unload(); }
 };

@@ -195,6 +195,10 @@ TEST(Applying, SkipsVanishedFilesAndReportsOnlyWhenSomethingWasApplied) {
     }
     some.form.Load();
     some.files.files.erase(std::wstring(FakeMachine::kUpdate) + L"\\two.dll");
+    some.dialogs.whileShown = [&] {
+        EXPECT_EQ(some.view.paintedFill, 1905.0F) << "the full bar is painted before the box";
+        EXPECT_EQ(some.view.paintedName, L"three.dll") << "the last file's name is painted before the box";
+    };
     some.form.Command1_Click();
     EXPECT_THAT(some.view.fillWidths, ElementsAre(0.0F, 0.0F, 635.0F, 1905.0F));
     EXPECT_EQ(some.App(L"two.dll"), "<absent>");

@@ -227,7 +227,7 @@ protected:
 
     // Paints what changed (Refresh may leave it for later), then reads the screen.
     Pixels Screen() {
-        RedrawWindow(Form(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        window->Paint();
         return Capture(Form());
     }
 
@@ -608,24 +608,28 @@ TEST_F(FormWindowTest, WhileAButtonsWorkRunsRefreshPaintsAndReadsInputThatDoesNo
     EXPECT_FALSE(IsWindow(form));
 }
 
-// Refresh paints at most every few hundredths of a second: a change it puts
-// off is painted by the next message loop, and input is read meanwhile.
+// Refresh paints and reads input at most every few hundredths of a second:
+// a change it puts off is painted by the message loop once the work is done,
+// and input waits for the next Refresh after the interval.
 TEST_F(FormWindowTest, WhatRefreshPutsOffTheNextMessageLoopPaints) {
     ShowAsDiscoveryLeavesIt();
     HWND form = Form();
     HWND list = FindChild(form, L"ListBox");
     window->OnClick([&](std::wstring_view) {
         window->Refresh();  // paints now
-        window->SetWidth(kFill, 1905);
         PostMessageW(list, WM_KEYDOWN, VK_DOWN, 1);
-        window->Refresh();  // a moment later: may leave the paint for later
+        Sleep(40);
+        window->Refresh();  // the interval is over: reads the input
         MSG message;
         EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_INPUT | PM_QS_POSTMESSAGE))
             << "input left unread";
+        window->SetWidth(kFill, 1905);
+        window->Refresh();  // a moment later: leaves the paint for later
     });
     SendMessageW(FindChild(form, L"Button", L"Update"), BM_CLICK, 0, 0);
+    EXPECT_EQ(Capture(form).At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight) << "painted too soon";
     Pump();
-    EXPECT_NE(Capture(form).At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight);
+    EXPECT_NE(Capture(form).At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight) << "the change was never painted";
 }
 
 // --- Windows 7: the fallbacks of the newer DPI functions ---------------------
