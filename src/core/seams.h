@@ -27,6 +27,7 @@ struct FileFacts {
     bool readOnly = false;
     std::uint64_t size = 0;
     std::uint64_t modified = 0;  // last write time, in the file system's units
+    bool link = false;           // a reparse point: these are its own facts, not its target's
 };
 
 // A new file opened once, for reading, with writers kept out while it is
@@ -72,6 +73,16 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // What is at a path; nothing there when it cannot be looked at. Never throws.
     virtual FileFacts Facts(const std::wstring& path) = 0;
+    // What Facts says of each path (nothing for an empty one), in the same
+    // order; a system may answer many paths of a folder by listing it once.
+    virtual std::vector<FileFacts> FactsOfAll(const std::vector<std::wstring>& paths) {
+        std::vector<FileFacts> facts;
+        facts.reserve(paths.size());
+        for (const std::wstring& path : paths) {
+            facts.push_back(path.empty() ? FileFacts{} : Facts(path));
+        }
+        return facts;
+    }
     // Opens an ordinary file to copy it; nothing when none is there (no
     // file, a folder, a hidden or system file, or a missing folder on the way).
     virtual std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) = 0;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "core/digest.h"
@@ -25,6 +27,15 @@ constexpr DWORD kCopyStep = 256 << 10;
 // window answers at once, seldom enough that repainting costs the copy nothing.
 constexpr ULONGLONG kProgressInterval = 50;
 constexpr LONGLONG kLargestReadableFile = 64LL << 20;
+
+// The buffers every copy, comparison and digest reads through, one for each
+// side of a comparison, made on first use and kept. Files are read on one
+// thread, one at a time; a fresh block for each file would cost more in page
+// faults than a small file's copy.
+char* CopyBuffer(int side) {
+    static char* const buffers = new char[2 * kCopyStep];
+    return buffers + side * kCopyStep;
+}
 
 // Keeps the system from asking the user to insert a disk while a path on a
 // missing or empty drive is looked at; the failure comes back as an error code.
@@ -69,20 +80,20 @@ void WriteAll(HANDLE file, const char* data, DWORD size) {
 // `progress` is called after the first chunk, then between chunks at most
 // every kProgressInterval (and after any chunk that took longer than that).
 SourceFile::Copied CopyContent(HANDLE input, HANDLE output, const std::function<void()>& progress) {
-    std::vector<char> buffer(kCopyStep);
+    char* const buffer = CopyBuffer(0);
     SourceFile::Copied copied;
     Digest digest;
     ULONGLONG reported = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(input, buffer.data(), kCopyStep, &read, nullptr)) {
+        if (!ReadFile(input, buffer, kCopyStep, &read, nullptr)) {
             throw LastError();
         }
         if (read == 0) {
             break;
         }
-        WriteAll(output, buffer.data(), read);
-        digest.Add(buffer.data(), read);
+        WriteAll(output, buffer, read);
+        digest.Add(buffer, read);
         copied.bytes += read;
         if (const ULONGLONG now = GetTickCount64(); progress && now - reported >= kProgressInterval) {
             reported = now;
@@ -103,13 +114,64 @@ FileFacts FactsOf(DWORD attributes, std::uint64_t size, std::uint64_t modified) 
             .hiddenOrSystem = (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0,
             .readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0,
             .size = size,
-            .modified = modified};
+            .modified = modified,
+            .link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0};
+}
+
+std::uint64_t Combine(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
+
+// From this many paths on, their folders are listed rather than each path
+// looked up: a name that is not there costs a look through its folder's
+// entries (under Wine, whose file systems ignore case), so that a few
+// hundred such names cost many times one listing.
+constexpr std::size_t kListedFrom = 16;
+
+// A name in ASCII capitals, as a key to compare names as the file system
+// does; false for a name the listing cannot answer for: one with another
+// character, whose case the file system folds by its own table, one that
+// may be a short name (with a '~'), or one ending in a dot or a space,
+// which the system strips from the paths it is given.
+bool CapitalKey(std::wstring& name) {
+    if (name.empty() || name.back() == L'.' || name.back() == L' ') {
+        return false;
+    }
+    for (wchar_t& c : name) {
+        if (c >= 0x80 || c == L'~') {
+            return false;
+        }
+        if (c >= L'a' && c <= L'z') {
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+        }
+    }
+    return true;
+}
+
+// Adds to `keys` the keys of a folder's entries (the folder is given with its
+// final separator) as whole paths, then the folder's key followed by '*',
+// which no name holds: the mark that a path of the folder not among them is
+// not there. No mark when the folder cannot be listed or one of its names
+// has a character the keys cannot compare.
+void AddEntryKeys(const std::wstring& folder, std::set<std::wstring>& keys) {
+    std::wstring folderKey = folder;
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(FindFirstFileW((folder + L'*').c_str(), &entry));
+    if (!CapitalKey(folderKey) || !find) {
+        return;
+    }
+    do {
+        const std::wstring_view name = entry.cFileName;
+        std::wstring key = folderKey + entry.cFileName;
+        if (name != L"." && name != L".." && !CapitalKey(key) && name.find(L'~') == name.npos) {
+            return;
+        }
+        keys.insert(std::move(key));
+    } while (FindNextFileW(find.Get(), &entry));
+    keys.insert(folderKey + L'*');
 }
 
 FileFacts FactsOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
-    return FactsOf(
-        data.dwFileAttributes, (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+    return FactsOf(data.dwFileAttributes, Combine(data.nFileSizeHigh, data.nFileSizeLow),
+                   Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
 }
 
 // Two questions about the open file, neither of which needs the volume's
@@ -159,16 +221,16 @@ FileFacts Win32SourceFile::Facts() { return FactsOf(file_.Get()); }
 bool Win32SourceFile::SameContentAs(const std::wstring& path) {
     Rewind();
     UniqueFile other = OpenToRead(path);
-    std::vector<char> left(kCopyStep);
-    std::vector<char> right(kCopyStep);
+    char* const left = CopyBuffer(0);
+    char* const right = CopyBuffer(1);
     for (;;) {
         DWORD readLeft = 0;
         DWORD readRight = 0;
-        if (!ReadFile(file_.Get(), left.data(), kCopyStep, &readLeft, nullptr) ||
-            !ReadFile(other.Get(), right.data(), kCopyStep, &readRight, nullptr)) {
+        if (!ReadFile(file_.Get(), left, kCopyStep, &readLeft, nullptr) ||
+            !ReadFile(other.Get(), right, kCopyStep, &readRight, nullptr)) {
             throw LastError();
         }
-        if (readLeft != readRight || !std::equal(left.begin(), left.begin() + readLeft, right.begin())) {
+        if (readLeft != readRight || !std::equal(left, left + readLeft, right)) {
             return false;
         }
         if (readLeft == 0) {
@@ -226,6 +288,30 @@ FileFacts Win32Files::Facts(const std::wstring& path) {
         return {};
     }
     return FactsOf(data);
+}
+
+// When many paths are asked for, each folder they are in is listed once: a
+// path its folder's listing does not hold is not there. Any other path is
+// looked up, which for a file that is there costs little.
+std::vector<FileFacts> Win32Files::FactsOfAll(const std::vector<std::wstring>& paths) {
+    QuietCriticalErrors quiet;
+    std::set<std::wstring> folders;  // listed, or that could not be
+    std::set<std::wstring> keys;     // of the entries of those listed
+    std::vector<FileFacts> facts(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::wstring folder = paths[i].substr(0, NameStart(paths[i]));
+        if (paths.size() >= kListedFrom && folders.insert(folder).second) {
+            AddEntryKeys(folder, keys);
+        }
+        std::wstring key = paths[i];
+        // A path that names no entry (a folder's, ending in a separator) is
+        // looked up too.
+        if (!key.empty() && (key.size() == folder.size() || !CapitalKey(key) ||
+                             !keys.contains(key.substr(0, folder.size()) + L'*') || keys.contains(key))) {
+            facts[i] = Facts(paths[i]);
+        }
+    }
+    return facts;
 }
 
 std::unique_ptr<SourceFile> Win32Files::OpenSource(const std::wstring& path) {
@@ -295,17 +381,17 @@ Volume Win32Files::VolumeOf(const std::wstring& path) {
 
 std::uint32_t Win32Files::DigestOf(const std::wstring& path) {
     UniqueFile file = OpenToRead(path);
-    std::vector<char> buffer(kCopyStep);
+    char* const buffer = CopyBuffer(0);
     Digest digest;
     for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file.Get(), buffer.data(), kCopyStep, &read, nullptr)) {
+        if (!ReadFile(file.Get(), buffer, kCopyStep, &read, nullptr)) {
             throw LastError();
         }
         if (read == 0) {
             return digest.Value();
         }
-        digest.Add(buffer.data(), read);
+        digest.Add(buffer, read);
     }
 }
 

@@ -41,6 +41,8 @@ class Win32Files final : public Files {
 public:
     bool FileExists(const std::wstring& path) override { return Module1::FileExists(path); }
     FileFacts Facts(const std::wstring& path) override;
+    // Lists each folder that holds many of the paths once.
+    std::vector<FileFacts> FactsOfAll(const std::vector<std::wstring>& paths) override;
     std::unique_ptr<SourceFile> OpenSource(const std::wstring& path) override;
     std::unique_ptr<FolderLock> Lock(const std::wstring& path) override;
     void Flush(const std::wstring& path) override;

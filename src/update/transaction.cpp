@@ -185,8 +185,9 @@ UpdateTransaction::UpdateTransaction(Files& files, std::wstring applicationFolde
       events_(events),
       app_(std::move(applicationFolder)),
       updates_(std::move(updateFolder)),
-      open_(std::move(open)) {
-    if (!open_) {
+      open_(std::move(open)),
+      byPath_(!open_) {
+    if (byPath_) {
         open_ = [this](const std::wstring& name) { return files_.OpenSource(Join(updates_, name)); };
     }
 }
@@ -195,13 +196,26 @@ UpdateTransaction::~UpdateTransaction() { RollBack(); }
 
 std::wstring UpdateTransaction::JournalPath() const { return JournalPathOf(app_); }
 
-// Decides what one listed name needs: its entry's position, or kAbsent or
-// kNothingToDo.
-int UpdateTransaction::PlanOne(const std::wstring& name, std::set<std::wstring>& destinations,
+// What the plan looks up for each listed name, in this order.
+enum Found { kCurrentFile, kBackupFile, kAsideFile, kNewFile, kFoundPerName };
+
+// Decides what one listed name needs, from what was found at its paths (the
+// new file's facts only when it is opened by path): its entry's position, or
+// kAbsent or kNothingToDo. The new file is opened here only where it must be
+// read: when handed over, when its name leads elsewhere, and to compare it
+// with a current file of its size.
+int UpdateTransaction::PlanOne(const std::wstring& name, const FileFacts* found, std::set<std::wstring>& destinations,
                                std::vector<std::wstring>& strays) {
-    const std::unique_ptr<SourceFile> source = Retrying(
-        files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
-    if (!source) {
+    std::unique_ptr<SourceFile> source;
+    const auto open = [&] {
+        source = Retrying(files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
+        return source != nullptr;
+    };
+    FileFacts fresh = found[kNewFile];
+    if (!byPath_ || fresh.link) {
+        fresh = open() ? source->Facts() : FileFacts{};
+    }
+    if (!fresh.exists || fresh.folder || fresh.hiddenOrSystem) {
         Tell(events_, Step::Absent, name);
         return kAbsent;
     }
@@ -213,23 +227,22 @@ int UpdateTransaction::PlanOne(const std::wstring& name, std::set<std::wstring>&
     if (paths.aside.size() > kMaxPathLength) {
         throw RuntimeError(kErrNameTooLong, L"The file name is too long: " + paths.aside);
     }
-    const FileFacts current = files_.Facts(paths.current);
-    const FileFacts backup = files_.Facts(paths.backup);
-    const FileFacts fresh = source->Facts();
+    const FileFacts& current = found[kCurrentFile];
+    const FileFacts& backup = found[kBackupFile];
     if (current.folder) {
         Refuse(paths.current);
     }
     if (backup.folder) {
         Refuse(paths.backup);
     }
-    if (current.exists && current.size == fresh.size &&
+    if (current.exists && current.size == fresh.size && (source || open()) &&
         Retrying(files_, events_, paths.current, [&] { return source->SameContentAs(paths.current); })) {
         Tell(events_, Step::Identical, name);
         return kNothingToDo;  // already this version: its backup stays the previous one
     }
     // Only a current file makes a backup, so only then does the earlier one step aside.
     const bool setAside = current.exists && backup.exists;
-    if (setAside && files_.Facts(paths.aside).exists) {
+    if (setAside && found[kAsideFile].exists) {
         strays.push_back(paths.aside);
     }
     journal_.entries.push_back({.name = name,
@@ -249,10 +262,23 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
         files_.Remove(JournalPath());
     }
     volume_ = files_.VolumeOf(app_);
+    // Looked up all at once: a folder's entries can then be listed once
+    // rather than each name looked for in it, which for a name that is not
+    // there can cost as much as listing the folder.
+    std::vector<std::wstring> paths;
+    paths.reserve(names.size() * kFoundPerName);
+    for (const std::wstring& name : names) {
+        Paths at(app_, name);
+        paths.push_back(std::move(at.current));
+        paths.push_back(std::move(at.backup));
+        paths.push_back(std::move(at.aside));
+        paths.push_back(byPath_ ? Join(updates_, name) : std::wstring());
+    }
+    const std::vector<FileFacts> found = files_.FactsOfAll(paths);
     std::set<std::wstring> destinations;
     std::vector<std::wstring> strays;  // earlier backups' leftovers beside a backup
-    for (const std::wstring& name : names) {
-        positions_.push_back(PlanOne(name, destinations, strays));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        positions_.push_back(PlanOne(names[i], &found[i * kFoundPerName], destinations, strays));
     }
     const std::vector<UpdateEntry>& entries = journal_.entries;
     if (entries.empty()) {

@@ -100,7 +100,8 @@ public:
     void Commit(const std::function<void()>& progress = {});
 
 private:
-    int PlanOne(const std::wstring& name, std::set<std::wstring>& destinations, std::vector<std::wstring>& strays);
+    int PlanOne(const std::wstring& name, const FileFacts* found, std::set<std::wstring>& destinations,
+                std::vector<std::wstring>& strays);
     void RollBack() noexcept;
     std::wstring JournalPath() const;
 
@@ -109,6 +110,7 @@ private:
     std::wstring app_;
     std::wstring updates_;
     SourceOpener open_;
+    bool byPath_;  // new files are opened by path: what the plan needs of them can be looked up
     StagedCheck check_;
     std::unique_ptr<FolderLock> lock_;
     Volume volume_;

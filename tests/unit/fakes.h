@@ -115,6 +115,9 @@ public:
         if (crashed) {
             throw Crash{};
         }
+        if (vanishing.contains(path)) {
+            ++opened[path];  // looked at: gone by the time it is opened
+        }
         if (locks.contains(path)) {
             return {.exists = true, .hiddenOrSystem = true};  // held open: it cannot be read
         }

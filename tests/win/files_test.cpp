@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/form1.h"
@@ -152,6 +153,35 @@ TEST_F(FilesTest, ANewFileWhoseFolderVanishedIsSkipped) {
     EXPECT_FALSE(update.Stage(0, [] {}));
     update.Commit();
     EXPECT_THAT(test::FolderEntries(app), ElementsAre());
+}
+
+// Many paths of one folder looked up at once read as each looked up alone:
+// in any case, by short name, hidden, read-only, folders and absent names.
+TEST_F(FilesTest, FactsOfAllAgreeWithFactsOfEach) {
+    Win32Files files;
+    WriteWith(L"plain.dll", "p", FILE_ATTRIBUTE_NORMAL);
+    WriteWith(L"readonly.dll", "rr", FILE_ATTRIBUTE_READONLY);
+    WriteWith(L"hidden.dll", "hhh", FILE_ATTRIBUTE_HIDDEN);
+    WriteWith(L"A long name.resources", "long", FILE_ATTRIBUTE_NORMAL);
+    ASSERT_TRUE(CreateDirectoryW(At(L"sub").c_str(), nullptr));
+    std::vector<std::wstring> paths{At(L"PLAIN.DLL"), At(L"readonly.dll"), At(L"Hidden.Dll"), At(L"sub"),
+                                    At(L"a long name.RESOURCES"), At(L"plain.dll."), At(L""), L""};
+    std::wstring brief(MAX_PATH, L'\0');
+    brief.resize(GetShortPathNameW(At(L"A long name.resources").c_str(), brief.data(), MAX_PATH));
+    paths.push_back(brief);
+    for (int i = 0; paths.size() < 40; ++i) {
+        paths.push_back(At(L"absent" + std::to_wstring(i) + L".dll"));
+    }
+    const std::vector<FileFacts> all = files.FactsOfAll(paths);
+    ASSERT_EQ(all.size(), paths.size());
+    const auto fields = [](const FileFacts& f) {
+        return std::tuple(f.exists, f.folder, f.hiddenOrSystem, f.readOnly, f.size, f.modified, f.link);
+    };
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const FileFacts alone = paths[i].empty() ? FileFacts{} : files.Facts(paths[i]);
+        EXPECT_EQ(fields(all[i]), fields(alone)) << std::string(paths[i].begin(), paths[i].end());
+    }
+    EXPECT_TRUE(all[0].exists && all[8].exists) << "in another case and by short name";
 }
 
 TEST_F(FilesTest, CreateFoldersMakesMissingParentsAndAcceptsExistingOnes) {
