@@ -248,11 +248,20 @@ void Form1::CheckforUpdates() {
     }
     UpdatePath = updates;
     PendingFiles.clear();
+    // A name that could reach outside the application folder is never
+    // offered. The others are looked up all at once: a long list of names
+    // most of which are absent then costs one look through the folder.
+    std::erase_if(names, [](const std::wstring& name) { return !IsPlainRelativeName(name); });
+    std::vector<std::wstring> paths;
     for (const std::wstring& name : names) {
-        // A name that could reach outside the application folder is never offered.
-        if (IsPlainRelativeName(name) && p_.files.FileExists(Join(UpdatePath, name))) {
-            p_.view.AddListLine(name);
-            PendingFiles.push_back(name);
+        paths.push_back(Join(UpdatePath, name));
+    }
+    const std::vector<FileFacts> found = p_.files.FactsOfAll(paths);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        // An ordinary file, as the existence test sees one: a plain name holds no pattern.
+        if (found[i].exists && !found[i].folder && !found[i].hiddenOrSystem) {
+            p_.view.AddListLine(names[i]);
+            PendingFiles.push_back(names[i]);
         }
     }
 }

@@ -73,10 +73,11 @@ TEST(Discovery, ListsPresentPlainNamesInListOrder) {
     FakeMachine machine;
     machine.List(
         "\\\\server\\share\r\nb.dll\r\nmissing.txt\r\na.exe\r\n\r\n..\\evil.dll\r\nC:\\Windows\\x.dll\r\n*.dll\r\n"
-        "sub\\c.dat\r\nb.dll\r\n");
-    for (const wchar_t* name : {L"a.exe", L"b.dll", L"sub\\c.dat"}) {
+        "sub\\c.dat\r\nb.dll\r\nhidden.dll\r\nsub\r\n");
+    for (const wchar_t* name : {L"a.exe", L"b.dll", L"sub\\c.dat", L"hidden.dll"}) {
         machine.NewFile(name, "new");
     }
+    machine.files.files[std::wstring(FakeMachine::kUpdate) + L"\\hidden.dll"].hidden = true;
     machine.files.files[L"C:\\Docs\\My TessaloomSaaS Projects\\evil.dll"] = {"evil"};
     machine.form.Load();
 
