@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <utility>
 #include <vector>
@@ -146,37 +147,39 @@ bool CapitalKey(std::wstring& name) {
     return true;
 }
 
-// Adds to `keys` the keys of a folder's entries (the folder is given with its
-// final separator) as whole paths, then the folder's key followed by '*',
-// which no name holds: the mark that a path of the folder not among them is
-// not there. No mark when the folder cannot be listed or one of its names
-// has a character the keys cannot compare.
-void AddEntryKeys(const std::wstring& folder, std::set<std::wstring>& keys) {
-    std::wstring folderKey = folder;
-    WIN32_FIND_DATAW entry{};
-    UniqueFind find(FindFirstFileW((folder + L'*').c_str(), &entry));
-    if (!CapitalKey(folderKey) || !find) {
-        return;
-    }
-    do {
-        const std::wstring_view name = entry.cFileName;
-        std::wstring key = folderKey + entry.cFileName;
-        if (name != L"." && name != L".." && !CapitalKey(key) && name.find(L'~') == name.npos) {
-            return;
-        }
-        keys.insert(std::move(key));
-    } while (FindNextFileW(find.Get(), &entry));
-    keys.insert(folderKey + L'*');
-}
-
 FileFacts FactsOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
     return FactsOf(data.dwFileAttributes, Combine(data.nFileSizeHigh, data.nFileSizeLow),
                    Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
 }
 
-// Two questions about the open file, neither of which needs the volume's
-// serial number as GetFileInformationByHandle does: Wine asks its mount
-// manager, another process, for that, at a hundred times the cost.
+// What a listing found: each entry of the folders listed, by its key as a
+// whole path.
+using Listed = std::map<std::wstring, FileFacts>;
+
+// Adds a folder's entries (the folder is given with its final separator) to
+// what was listed; false when the folder cannot be listed or one of its
+// names has a character the keys cannot compare, so that not every name it
+// holds could be found.
+bool AddEntries(const std::wstring& folder, Listed& listed) {
+    std::wstring folderKey = folder;
+    WIN32_FIND_DATAW entry{};
+    UniqueFind find(FindFirstFileW((folder + L'*').c_str(), &entry));
+    if (!CapitalKey(folderKey) || !find) {
+        return false;
+    }
+    do {
+        const std::wstring_view name = entry.cFileName;
+        std::wstring key = folderKey + entry.cFileName;
+        if (name != L"." && name != L".." && !CapitalKey(key) && name.find(L'~') == name.npos) {
+            return false;
+        }
+        listed.emplace(std::move(key), FactsOf(entry.dwFileAttributes, Combine(entry.nFileSizeHigh, entry.nFileSizeLow),
+                                               Combine(entry.ftLastWriteTime.dwHighDateTime,
+                                                       entry.ftLastWriteTime.dwLowDateTime)));
+    } while (FindNextFileW(find.Get(), &entry));
+    return true;
+}
+
 FileFacts FactsOf(HANDLE file) {
     FILE_BASIC_INFO basic{};
     FILE_STANDARD_INFO standard{};
@@ -290,24 +293,28 @@ FileFacts Win32Files::Facts(const std::wstring& path) {
     return FactsOf(data);
 }
 
-// When many paths are asked for, each folder they are in is listed once: a
-// path its folder's listing does not hold is not there. Any other path is
-// looked up, which for a file that is there costs little.
+// When many paths are asked for, each folder they are in is listed once,
+// and what its listing says of a path is the answer: a path it does not
+// hold is not there. Any other path is looked up.
 std::vector<FileFacts> Win32Files::FactsOfAll(const std::vector<std::wstring>& paths) {
     QuietCriticalErrors quiet;
-    std::set<std::wstring> folders;  // listed, or that could not be
-    std::set<std::wstring> keys;     // of the entries of those listed
+    std::set<std::wstring> tried;   // the folders met
+    std::set<std::wstring> listed;  // those whose every entry is in `entries`
+    Listed entries;
     std::vector<FileFacts> facts(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::wstring folder = paths[i].substr(0, NameStart(paths[i]));
-        if (paths.size() >= kListedFrom && folders.insert(folder).second) {
-            AddEntryKeys(folder, keys);
+        if (paths.size() >= kListedFrom && tried.insert(folder).second && AddEntries(folder, entries)) {
+            listed.insert(folder);
         }
-        std::wstring key = paths[i];
         // A path that names no entry (a folder's, ending in a separator) is
         // looked up too.
-        if (!key.empty() && (key.size() == folder.size() || !CapitalKey(key) ||
-                             !keys.contains(key.substr(0, folder.size()) + L'*') || keys.contains(key))) {
+        std::wstring key = paths[i];
+        if (key.size() > folder.size() && CapitalKey(key) && listed.contains(folder)) {
+            if (const auto found = entries.find(key); found != entries.end()) {
+                facts[i] = found->second;
+            }
+        } else if (!key.empty()) {
             facts[i] = Facts(paths[i]);
         }
     }
