@@ -198,6 +198,9 @@ public:
     }
     void MakeOrdinary(const std::wstring& path) override {
         Change(L"ordinary " + path, path);
+        if (!files.contains(path)) {
+            throw RuntimeError(kErrFileNotFound, L"File not found");
+        }
         files.at(path).hidden = false;
         files.at(path).readOnly = false;
     }

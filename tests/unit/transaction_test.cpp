@@ -30,13 +30,15 @@ constexpr wchar_t kJournal[] = L"C:\\App\\TessaloomUpdate.journal";
 constexpr wchar_t kPhaseWrite[] = L"write C:\\App\\TessaloomUpdate.journal";
 constexpr int kCommitPhaseWrite = 2;
 
-// Three kinds of destination: new, with a current file and an earlier
-// backup, and a hidden current file; plus a name in a subfolder.
+// Three kinds of destination: new (beside the backup of a file the user
+// deleted), with a current file and an earlier backup, and a hidden current
+// file; plus a name in a subfolder.
 FakeMachine& Prepare(FakeMachine& machine) {
     machine.List("path\r\none.dll\r\ntwo.dll\r\nthree.dll\r\nsub\\four.dll\r\n");
     for (const wchar_t* name : {L"one.dll", L"two.dll", L"three.dll", L"sub\\four.dll"}) {
         machine.NewFile(name, "new " + std::string(name, name + std::wcslen(name)));
     }
+    machine.AppFile(L"OLDone.dll", "older one");
     machine.AppFile(L"two.dll", "old two");
     machine.AppFile(L"OLDtwo.dll", "older two");
     machine.AppFile(L"three.dll", "old three");
@@ -55,11 +57,13 @@ Folder AppFolder(const FakeFiles& files) {
     return folder;
 }
 
-const Folder kAllOld = {{L"two.dll", {"old two", false}},
+const Folder kAllOld = {{L"OLDone.dll", {"older one", false}},
+                        {L"two.dll", {"old two", false}},
                         {L"OLDtwo.dll", {"older two", false}},
                         {L"three.dll", {"old three", true}},
                         {L"sub\\four.dll", {"old four", false}}};
-const Folder kAllNew = {{L"one.dll", {"new one.dll", false}},      {L"two.dll", {"new two.dll", false}},
+const Folder kAllNew = {{L"one.dll", {"new one.dll", false}},      {L"OLDone.dll", {"older one", false}},
+                        {L"two.dll", {"new two.dll", false}},
                         {L"OLDtwo.dll", {"old two", false}},       {L"three.dll", {"new three.dll", false}},
                         {L"OLDthree.dll", {"old three", false}},   {L"sub\\four.dll", {"new sub\\four.dll", false}},
                         {L"sub\\OLDfour.dll", {"old four", false}}};
@@ -115,6 +119,36 @@ TEST(Transaction, AFailureAtAnyStepLeavesEverythingAsItWasAndReportsIt) {
             EXPECT_GT(failAt, 15);
             break;
         }
+    }
+}
+
+// A destination changed or removed between the plan and the commit is no
+// longer what the plan backs up: the walk fails and puts everything back,
+// the change kept as it stands, and nothing is left for the next start.
+TEST(Transaction, ADestinationChangedAfterThePlanFailsTheWalkAndKeepsTheChange) {
+    for (const bool removed : {false, true}) {
+        SCOPED_TRACE(removed ? "removed" : "changed");
+        FakeMachine machine;
+        FakeFiles& files = Prepare(machine).files;
+        Folder expected = kAllOld;
+        EXPECT_EQ(ErrorNumber([&] {
+                      UpdateTransaction update(files, kApp, FakeMachine::kUpdate);
+                      update.Plan({L"one.dll", L"two.dll", L"three.dll", L"sub\\four.dll"});
+                      if (removed) {
+                          files.files.erase(L"C:\\App\\two.dll");
+                          expected.erase(L"two.dll");
+                      } else {
+                          files.files[L"C:\\App\\two.dll"].content = expected[L"two.dll"].first = "changed two";
+                      }
+                      for (std::size_t i = 0; i < 4; ++i) {
+                          update.Stage(i, [] {});
+                      }
+                      update.Commit();
+                  }),
+                  kErrPathFileAccess)
+            << "reported as applied";
+        EXPECT_EQ(AppFolder(files), expected);
+        EXPECT_EQ(FindInterruptedUpdate(files, kApp), Interrupted::None);
     }
 }
 
@@ -770,7 +804,7 @@ TEST(Recovery, NewAndOldAreToldApartByContentNotByTime) {
     Journal changes;
     FakeFiles clean(changes);
     for (int failAt = 1; failAt == 1 || failAt <= static_cast<int>(changes.size()); ++failAt) {
-        for (int dying = 0; dying < 12; ++dying) {
+        for (int dying = 0; dying < 24; ++dying) {
             FakeMachine machine;
             Prepare(machine);
             machine.NewFile(L"two.dll", "new two");  // the size of "old two"
@@ -832,7 +866,11 @@ TEST(Recovery, WhatIsLeftToTidyOrBrieflyHeldNeverKeepsTheMainProgramFromStarting
         const char* what;
         bool writable;
         bool released;
-    } cases[] = {{"still held", true, false}, {"not writable", false, false}, {"released", true, true}};
+        bool backupRemoved = false;  // by the user, before the next start
+    } cases[] = {{"still held", true, false},
+                 {"not writable", false, false},
+                 {"released", true, true},
+                 {"released, the backup removed", true, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         FakeMachine machine;
@@ -845,6 +883,9 @@ TEST(Recovery, WhatIsLeftToTidyOrBrieflyHeldNeverKeepsTheMainProgramFromStarting
         machine.journal.clear();
         files.files.erase(FakeMachine::kList);
         files.locked[aside] = c.released ? 0 : -1;
+        if (c.backupRemoved) {
+            files.files.erase(L"C:\\App\\OLDtwo.dll");
+        }
         machine.elevation.writable = c.writable;
         FakeMachine& next = machine;
         Form1 again(next.PlatformFor(next.view));
