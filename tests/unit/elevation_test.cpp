@@ -209,7 +209,12 @@ TEST(Elevation, OnlyAWellFormedCommandLineOrPlanIsTheElevatedInstancesWork) {
 class ScriptedInstance final : public Channel {
 public:
     explicit ScriptedInstance(std::vector<std::string> reports) : reports_(std::move(reports)) {
-        reports_.emplace_back("result|0|");
+        // "end": the instance ends there, without a result.
+        if (reports_.empty() || reports_.back() != "end") {
+            reports_.emplace_back("result|0|");
+        } else {
+            reports_.pop_back();
+        }
         for (std::string& report : reports_) {
             std::ranges::replace(report, '|', '\0');
         }
@@ -254,6 +259,7 @@ TEST(Elevation, EveryGarbledOrOutOfRangeReportIsAnErrorNeverAPosition) {
         {"did|14|b.dll", 0, {L"14 b.dll"}},
         {"retry|50|32|busy|C:\\U\\a.dll", 0, {L"retry 50 32 C:\\U\\a.dll"}},
         {"result|112|full", 112, {}},
+        {"end", kErrInternal, {}},  // the instance ended without a result: no success
         // positions: past the last name, negative, too large for any number, not a number
         {"staged|2", kErrInternal, {}},
         {"staged|-1", kErrInternal, {}},
@@ -351,14 +357,19 @@ TEST(Elevation, OnlyPositionsAppliedOrNeedingNothingAreStagedAsWithoutRights) {
     EXPECT_EQ(direct.App(L"one.dll"), "new");
     EXPECT_EQ(direct.App(L"gone.dll"), "<absent>");
 
-    // The bar and the file label move alike with and without administrator rights.
+    // The bar, the file label and the log's retries move alike with and
+    // without administrator rights.
     for (const bool writable : {true, false}) {
         SCOPED_TRACE(writable);
         FakeMachine machine;
         prepare(machine);
         machine.elevation.writable = writable;
+        machine.files.locked[L"C:\\App\\one.dll.tessaloom-new"] = 1;
         machine.form.Load();
         machine.form.Command1_Click();
+        EXPECT_THAT(machine.files.files[std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log"].content,
+                    HasSubstr("Retry in " + std::to_string(kRetryPauses[0]) +
+                              " ms: C:\\App\\one.dll.tessaloom-new: error 32: "));
         EXPECT_THAT(machine.view.fillWidths, ElementsAre(0.0F, 0.0F, 381.0F, 762.0F, 1143.0F, 1905.0F));
         EXPECT_EQ(machine.view.model.At(kFileLabel).caption, L"two.dll");
         EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(),
