@@ -610,6 +610,14 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
              m.elevation.declined = true;
          },
          kErrorBox, 1},
+        {"not writable, a rollback cut short, declined", true,
+         [](FakeMachine& m) {
+             std::string& journal = m.files.files[kJournal].content;
+             journal.replace(journal.find("phase C"), 7, "phase U");
+             m.elevation.writable = false;
+             m.elevation.declined = true;
+         },
+         kErrorBox, 1},
         {"staged only, locked for good", false,
          [](FakeMachine& m) {
              m.files.files.erase(FakeMachine::kList);
