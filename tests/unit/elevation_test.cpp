@@ -50,6 +50,8 @@ TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothin
         machine.AppFile(L"two.dll", "old");
         machine.elevation.writable = c.writable;
         machine.elevation.declined = c.declined;
+        const std::wstring log = std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log";
+        machine.files.files[log] = {"the previous walk"};
         machine.form.Load();
         machine.form.Command1_Click();
         EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kAsk), c.asks);
@@ -59,6 +61,7 @@ TEST(Elevation, AsksOnceOnlyWhereTheFolderIsNotWritableAndDecliningChangesNothin
             EXPECT_EQ(machine.App(L"OLDtwo.dll"), "<absent>");
             EXPECT_THAT(machine.journal, Not(Contains(kStart)));
             machine.form.Command2_Click();
+            EXPECT_EQ(machine.files.files[log + L".1"].content, "the previous walk") << "one walk, one log";
         }
         EXPECT_EQ(std::count(machine.journal.begin(), machine.journal.end(), kStart), 1) << "started unelevated";
     }

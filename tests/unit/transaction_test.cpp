@@ -716,6 +716,11 @@ TEST(Recovery, AtStartItComesFirstAndNeverLeavesTheMainProgramOnAHalfCommittedIn
             EXPECT_THAT(journal.back(), c.outcome == kErrorBox ? HasSubstr(L"error Setup: Run-time error")
                                                                : HasSubstr(L"activate the other updater"));
             EXPECT_THAT(journal.back(), Not(HasSubstr(L"Internal error")));
+            if (c.outcome == kErrorBox) {
+                const auto log = machine.files.files.find(std::wstring(FakeMachine::kUpdate) + L"\\TessaloomUpdate.log");
+                EXPECT_TRUE(log != machine.files.files.end() && log->second.content.find("Update failed: error ") != npos)
+                    << "the failure is in the log";
+            }
             EXPECT_TRUE(machine.files.Facts(kJournal).exists);
             EXPECT_FALSE(machine.form.Running());
         }
