@@ -34,6 +34,9 @@ TEST(Signatures, TheElevatedInstanceInstallsOnlyWhatTheSignersAllow) {
     const Case cases[] = {
         {"same signer", L"payload_by_a.dll", L"target_by_a.exe", false, nullptr},
         {"another signer", L"payload_by_a.dll", L"payload_by_b.dll", false, "not signed by the signer"},
+        // The signer is the publisher, never the authority above it.
+        {"a sibling publisher under the same root", L"payload_by_leaf.dll", L"payload_by_sibling.dll", false,
+         "not signed by the signer"},
         {"unsigned replacement", L"payload_by_a.dll", kUnsigned, false, "is not signed"},
         {"a changed byte", L"payload_by_a.dll", L"payload_broken.dll", false, "does not hold"},
         // A signed install: code only of the updater's signer or the current file's.
