@@ -632,6 +632,28 @@ TEST_F(FormWindowTest, WhatRefreshPutsOffTheNextMessageLoopPaints) {
     EXPECT_NE(Capture(form).At(kFillOrigin.x + 60, kFillOrigin.y + 5), kLight) << "the change was never painted";
 }
 
+// Readers hear a move of the bar as a change of the row's value and a new
+// file's name as a change of its name, each once, and nothing else.
+std::vector<DWORD> heardEvents;
+void CALLBACK HearEvent(HWINEVENTHOOK, DWORD event, HWND, LONG, LONG, DWORD, DWORD) { heardEvents.push_back(event); }
+
+TEST_F(FormWindowTest, ReadersHearTheBarAsTheRowsValueAndTheFileAsItsName) {
+    ShowAsDiscoveryLeavesIt();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, &HearEvent,
+                                         GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    const std::function<void()> changes[] = {[&] { window->SetWidth(kFill, 1905); },
+                                             [&] { window->SetCaption(kFileLabel, L"b.dll"); }};
+    const DWORD told[] = {EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_NAMECHANGE};
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        heardEvents.clear();
+        changes[i]();
+        Pump();
+        EXPECT_EQ(heardEvents, std::vector<DWORD>{told[i]}) << "change " << i;
+    }
+    UnhookWinEvent(hook);
+}
+
 // --- Windows 7: the fallbacks of the newer DPI functions ---------------------
 
 // Under Wine the newer functions exist, so the fallbacks are held against them.
