@@ -119,11 +119,12 @@ public:
                              DUPLICATE_SAME_ACCESS)) {
             throw LastError();
         }
-        // Only a file on a disk: never a pipe, a console, a device or a folder.
+        // The type first: a pipe's information is not asked for at all.
+        const DWORD type = GetFileType(handed.Get());
         FILE_BASIC_INFO basic{};
-        if (GetFileType(handed.Get()) != FILE_TYPE_DISK ||
+        if (type != FILE_TYPE_DISK ||
             !GetFileInformationByHandleEx(handed.Get(), FileBasicInfo, &basic, sizeof basic) ||
-            (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+            !IsFileOnDisk(type, basic.FileAttributes)) {
             Refuse(L"what was handed over is not a file");
         }
         // A file object of our own, for reading only, with its own position

@@ -29,4 +29,11 @@ UniqueFile CreateUpdaterPipe(const std::wstring& name);
 // `command.parentId` and that process runs this same executable.
 std::unique_ptr<Channel> ConnectToParent(const ElevatedCommand& command);
 
+// Whether a handle of this file type (GetFileType) and these attributes is
+// taken over as a new file: a file on a disk, never a pipe, a console, a
+// device, a folder or a reparse point.
+inline bool IsFileOnDisk(DWORD type, DWORD attributes) {
+    return type == FILE_TYPE_DISK && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
 }  // namespace tessaloom

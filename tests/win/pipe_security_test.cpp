@@ -1,5 +1,6 @@
 // The pipe between the window and its elevated instance, as the system sees
-// it: who may open it, and that only a name of ours is ever created.
+// it: who may open it, that only a name of ours is ever created, and what a
+// handle handed over through it must be.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -73,6 +74,28 @@ TEST(Pipe, OnlyANameOfOursIsCreated) {
         } catch (const RuntimeError& error) {
             EXPECT_EQ(error.Number(), kErrAccessDenied);
         }
+    }
+}
+
+// Windows answers a pipe's or a console's basic information as a file's,
+// so the type alone keeps them out (Wine answers neither).
+TEST(Pipe, OnlyAFileOnADiskIsTakenOverAsANewFile) {
+    struct Case {
+        DWORD type;
+        DWORD attributes;
+        bool taken;
+    };
+    const Case cases[] = {
+        {FILE_TYPE_DISK, FILE_ATTRIBUTE_NORMAL, true},
+        {FILE_TYPE_DISK, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, true},
+        {FILE_TYPE_DISK, FILE_ATTRIBUTE_DIRECTORY, false},
+        {FILE_TYPE_DISK, FILE_ATTRIBUTE_REPARSE_POINT, false},
+        {FILE_TYPE_PIPE, FILE_ATTRIBUTE_NORMAL, false},
+        {FILE_TYPE_CHAR, FILE_ATTRIBUTE_NORMAL, false},  // a console or a device
+        {FILE_TYPE_UNKNOWN, FILE_ATTRIBUTE_NORMAL, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsFileOnDisk(c.type, c.attributes), c.taken) << "type " << c.type << ", attributes " << c.attributes;
     }
 }
 
