@@ -47,6 +47,9 @@ public:
         std::uint32_t digest = 0;  // of the bytes copied (core/digest.h)
     };
     virtual Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
+    // The system's handle of the open file, which another process can be
+    // handed; 0 where there is none.
+    [[nodiscard]] virtual std::uintptr_t Native() const { return 0; }
 };
 
 // What a volume keeps: FAT and exFAT keep local times, which move when the

@@ -101,11 +101,11 @@ public:
         }
     }
     std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
-        auto* const file = dynamic_cast<Win32SourceFile*>(source.get());
-        if (file == nullptr) {
+        const std::uintptr_t handle = source->Native();
+        if (handle == 0) {
             throw RuntimeError(kErrInternal, L"Internal error: only an open file can be handed over");
         }
-        const auto number = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(file->Handle()));
+        const auto number = static_cast<std::uint64_t>(handle);
         handedOver_.push_back(std::move(source));
         return number;
     }

@@ -26,7 +26,7 @@ public:
     FileFacts Facts() override;
     bool SameContentAs(const std::wstring& path) override;
     Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) override;
-    [[nodiscard]] HANDLE Handle() const { return file_.Get(); }
+    [[nodiscard]] std::uintptr_t Native() const override { return reinterpret_cast<std::uintptr_t>(file_.Get()); }
 
 private:
     void Rewind();

@@ -73,7 +73,7 @@ public:
     }
     std::optional<std::string> Receive() override { return channel_->Receive(); }
     std::uint64_t HandOver(std::unique_ptr<SourceFile> source) override {
-        const HANDLE opened = dynamic_cast<Win32SourceFile&>(*source).Handle();
+        const auto opened = reinterpret_cast<HANDLE>(source->Native());
         UniqueFile other;
         if (what_ == L"writable") {
             std::wstring path(32768, L'\0');
