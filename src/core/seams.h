@@ -30,6 +30,15 @@ struct FileFacts {
     bool link = false;           // a reparse point: these are its own facts, not its target's
 };
 
+// A copy just written, still open and kept from everyone else until it is
+// dropped: flushing it needs no second open.
+class WrittenFile {
+public:
+    virtual ~WrittenFile() = default;
+    // Writes its content through to the disk.
+    virtual void Flush() = 0;
+};
+
 // A new file opened once, for reading, with writers kept out while it is
 // open: what is checked is what is copied.
 class SourceFile {
@@ -44,7 +53,8 @@ public:
     // then while a large file is copied. Returns what was copied.
     struct Copied {
         std::uint64_t bytes = 0;
-        std::uint32_t digest = 0;  // of the bytes copied (core/digest.h)
+        std::uint32_t digest = 0;           // of the bytes copied (core/digest.h)
+        std::unique_ptr<WrittenFile> file;  // the copy, still open
     };
     virtual Copied CopyTo(const std::wstring& to, const std::function<void()>& progress) = 0;
     // The system's handle of the open file, which another process can be

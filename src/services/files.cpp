@@ -62,6 +62,16 @@ void FlushOrThrow(HANDLE file) {
     }
 }
 
+// A copy kept open, writers and readers kept out, until it is flushed.
+class Win32WrittenFile final : public WrittenFile {
+public:
+    explicit Win32WrittenFile(UniqueFile file) : file_(std::move(file)) {}
+    void Flush() override { FlushOrThrow(file_.Get()); }
+
+private:
+    UniqueFile file_;
+};
+
 void WriteAll(HANDLE file, const char* data, DWORD size) {
     while (size > 0) {
         DWORD written = 0;
@@ -173,9 +183,9 @@ bool AddEntries(const std::wstring& folder, Listed& listed) {
         if (name != L"." && name != L".." && !CapitalKey(key) && name.find(L'~') == name.npos) {
             return false;
         }
-        listed.emplace(std::move(key), FactsOf(entry.dwFileAttributes, Combine(entry.nFileSizeHigh, entry.nFileSizeLow),
-                                               Combine(entry.ftLastWriteTime.dwHighDateTime,
-                                                       entry.ftLastWriteTime.dwLowDateTime)));
+        listed.emplace(std::move(key),
+                       FactsOf(entry.dwFileAttributes, Combine(entry.nFileSizeHigh, entry.nFileSizeLow),
+                               Combine(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime)));
     } while (FindNextFileW(find.Get(), &entry));
     return true;
 }
@@ -249,7 +259,9 @@ SourceFile::Copied Win32SourceFile::CopyTo(const std::wstring& to, const std::fu
     if (!output) {
         throw LastError();
     }
-    return CopyContent(file_.Get(), output.Get(), progress);
+    SourceFile::Copied copied = CopyContent(file_.Get(), output.Get(), progress);
+    copied.file = std::make_unique<Win32WrittenFile>(std::move(output));
+    return copied;
 }
 
 namespace Module1 {

@@ -12,6 +12,10 @@ namespace {
 
 constexpr int kAbsent = -1;
 constexpr int kNothingToDo = -2;
+// The entries whose staged copies stay open until the commit: the first
+// ones, well within the files a process may hold open under Wine too
+// (which raises its limit to the system's hard limit, often 4,096).
+constexpr std::size_t kMostKeptOpen = 2048;
 
 using Step = UpdateEvents::Step;
 
@@ -208,7 +212,8 @@ int UpdateTransaction::PlanOne(const std::wstring& name, const FileFacts* found,
                                std::vector<std::wstring>& strays) {
     std::unique_ptr<SourceFile> source;
     const auto open = [&] {
-        source = Retrying(files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
+        source = Retrying(
+            files_, events_, Join(updates_, name), [&] { return open_(name); }, Side::kNew);
         return source != nullptr;
     };
     FileFacts fresh = found[kNewFile];
@@ -285,6 +290,7 @@ void UpdateTransaction::Plan(const std::vector<std::wstring>& names) {
         return;
     }
     RefuseBackupsListedAsNames(entries);
+    written_ = std::vector<std::unique_ptr<WrittenFile>>(std::min(entries.size(), kMostKeptOpen));
     Mover mover(files_, app_, events_, volume_);
     for (const std::wstring& stray : strays) {
         mover.Delete(stray);  // older than the backup beside it, which steps aside in its place
@@ -325,7 +331,7 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     if (before.size != entry.size || before.modified != entry.modified) {
         changed(L" changed after the update was planned");
     }
-    const SourceFile::Copied copied =
+    SourceFile::Copied copied =
         Retrying(files_, events_, paths.staged, [&] { return source->CopyTo(paths.staged, progress); });
     const FileFacts after = source->Facts();
     if (copied.bytes != entry.size || after.size != entry.size || after.modified != entry.modified) {
@@ -334,10 +340,15 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
     entry.digest = copied.digest;
     if (check_) {
         // The copy is checked where only administrators can change it, once
-        // it is on the disk. The check may read the current file, which may
-        // be briefly locked too.
-        Retrying(files_, events_, paths.staged, [&] { files_.Flush(paths.staged); });
+        // it is on the disk and closed. The check may read the current file,
+        // which may be briefly locked too.
+        Retrying(files_, events_, paths.staged, [&] { copied.file->Flush(); });
+        copied.file.reset();
         Retrying(files_, events_, paths.current, [&] { check_(paths.staged, entry); });
+    } else if (const auto kept = static_cast<std::size_t>(at); kept < written_.size()) {
+        // Kept open until the commit flushes it: a second open costs more
+        // than the flush where flushes are cheap.
+        written_[kept] = std::move(copied.file);
     }
     Tell(events_, Step::Staged, entry.name);
     return true;
@@ -347,15 +358,17 @@ void UpdateTransaction::Commit(const std::function<void()>& progress) {
     if (!pending_) {
         return;  // nothing to apply
     }
-    for (const UpdateEntry& entry : journal_.entries) {
-        if (!entry.vanished) {
-            const std::wstring staged = Paths(app_, entry.name).staged;
-            Retrying(files_, events_, staged, [&] { files_.Flush(staged); });
+    for (std::size_t at = 0; at < journal_.entries.size(); ++at) {
+        if (!journal_.entries[at].vanished) {
+            const std::wstring staged = Paths(app_, journal_.entries[at].name).staged;
+            WrittenFile* const kept = at < written_.size() ? written_[at].get() : nullptr;
+            Retrying(files_, events_, staged, [&] { kept != nullptr ? kept->Flush() : files_.Flush(staged); });
             if (progress) {
                 progress();
             }
         }
     }
+    written_.clear();  // every staged copy closed before it is renamed
     // The digests and the vanished marks reach the disk before the phase
     // that relies on them: two writes, so that no torn write can pair the
     // one with entries of the other.
@@ -378,6 +391,7 @@ void UpdateTransaction::Commit(const std::function<void()>& progress) {
 // Nothing is removed before every file is back: a failure leaves the
 // journal, now saying "undo", for the next start.
 void UpdateTransaction::RollBack() noexcept {
+    written_.clear();  // the staged copies closed, so that they can be removed
     if (!pending_) {
         return;
     }

@@ -115,9 +115,10 @@ private:
     std::unique_ptr<FolderLock> lock_;
     Volume volume_;
     Journal journal_;
-    std::vector<int> positions_;                // entry of each position, or kAbsent / kNothingToDo
-    std::vector<std::wstring> createdFolders_;  // by this walk, outermost first
-    bool pending_ = false;                      // the journal is on disk and the update not finished
+    std::vector<int> positions_;                         // entry of each position, or kAbsent / kNothingToDo
+    std::vector<std::wstring> createdFolders_;           // by this walk, outermost first
+    std::vector<std::unique_ptr<WrittenFile>> written_;  // staged copies still open, by entry
+    bool pending_ = false;                               // the journal is on disk and the update not finished
     bool committing_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -84,6 +85,7 @@ public:
     std::set<std::wstring> folders;  // made by CreateFolders
     std::set<std::wstring> locks;    // lock files held
     std::map<std::wstring, int> opened;
+    std::set<std::wstring> writing;                 // copies still open, shared with no one
     bool openByPath = true;                         // false while the elevated instance works
     std::uint64_t clock = 133'000'000'000'000'000;  // each write stamps the next second
 
@@ -185,6 +187,7 @@ public:
         return tessaloom::DigestOf(files.at(path).content);
     }
     void RenameFile(const std::wstring& from, const std::wstring& to) override {
+        NotWriting(from);
         Change(L"rename " + from, from);
         if (files.contains(to) || !files.contains(from)) {
             throw RuntimeError(kErrAlreadyExists, L"Cannot create a file when that file already exists.");
@@ -193,6 +196,7 @@ public:
         files.erase(from);
     }
     void Remove(const std::wstring& path) override {
+        NotWriting(path);
         Change(L"remove " + path, path);
         files.erase(path);
     }
@@ -238,6 +242,23 @@ public:
     void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
 
 private:
+    // A copy still open: it is flushed as a file is, and no one may rename
+    // or remove it meanwhile.
+    class Written final : public WrittenFile {
+    public:
+        Written(FakeFiles& files, std::wstring path) : files_(files), path_(std::move(path)) {
+            files_.writing.insert(path_);
+        }
+        ~Written() override { files_.writing.erase(path_); }
+        Written(const Written&) = delete;
+        Written& operator=(const Written&) = delete;
+        void Flush() override { files_.Flush(path_); }
+
+    private:
+        FakeFiles& files_;
+        std::wstring path_;
+    };
+
     // A new file held open: reads meet locks, a copy is a change.
     class Source final : public SourceFile {
     public:
@@ -258,7 +279,8 @@ private:
             const std::uint64_t resolution = files_.timeResolution;
             files_.files[to] = {.content = source.content,
                                 .modified = (source.modified + resolution - 1) / resolution * resolution};
-            const Copied copied{source.content.size(), tessaloom::DigestOf(source.content)};
+            Copied copied{source.content.size(), tessaloom::DigestOf(source.content),
+                          std::make_unique<Written>(files_, to)};
             if (files_.changing.contains(path_)) {
                 source.modified = files_.Tick();  // written meanwhile, same size
             }
@@ -269,6 +291,14 @@ private:
         FakeFiles& files_;
         std::wstring path_;
     };
+
+    void NotWriting(const std::wstring& path) const {
+        if (writing.contains(path)) {
+            throw RuntimeError(kErrSharingViolation,
+                               L"The process cannot access the file because it is being used "
+                               L"by another process.");
+        }
+    }
 
     void Change(const std::wstring& what, const std::wstring& path) {
         Touch(path);
