@@ -303,9 +303,9 @@ int ApplyIn(Shape shape, const std::wstring& otherUpdater, const std::wstring& p
     std::printf("  least transactional update %.0f ms (copy, flush, two renames a file, then a message box)\n",
                 Median(least));
     std::printf("  plain copies   %.0f ms\n  durable copies %.0f ms\n", Median(plain), Median(durable));
-    std::printf("  ratio to the least transactional update %.2f (rounds:", Median(toLeast));
-    for (const double ratio : toLeast) {
-        std::printf(" %.2f", ratio);
+    std::printf("  ratio to the least transactional update %.2f (rounds, updater/least ms:", Median(toLeast));
+    for (std::size_t round = 0; round < toLeast.size(); ++round) {
+        std::printf(" %.2f %.0f/%.0f", toLeast[round], updater[round], least[round]);
     }
     std::printf(")\n  ratio to plain %.2f, to durable %.2f (each taken within its round)\n", Median(toPlain),
                 Median(toDurable));
