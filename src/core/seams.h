@@ -37,6 +37,9 @@ public:
     virtual ~WrittenFile() = default;
     // Writes its content through to the disk.
     virtual void Flush() = 0;
+    // Starts writing it to the disk while other work goes on; Flush then
+    // finds that done, or does it.
+    virtual void StartFlush() {}
 };
 
 // A new file opened once, for reading, with writers kept out while it is

@@ -62,14 +62,67 @@ void FlushOrThrow(HANDLE file) {
     }
 }
 
+// What flushing a file failed with, or ERROR_SUCCESS.
+DWORD FlushError(HANDLE file) { return FlushFileBuffers(file) ? ERROR_SUCCESS : GetLastError(); }
+
+// Guard the flush states of kept copies, whose flushes run on the system's
+// thread pool while the next copies are made: the disk writes out one copy
+// while the next is made, and the commit's flushes find their work done.
+SRWLOCK flushLock = SRWLOCK_INIT;
+CONDITION_VARIABLE flushEnded = CONDITION_VARIABLE_INIT;
+
 // A copy kept open, writers and readers kept out, until it is flushed.
 class Win32WrittenFile final : public WrittenFile {
 public:
     explicit Win32WrittenFile(UniqueFile file) : file_(std::move(file)) {}
-    void Flush() override { FlushOrThrow(file_.Get()); }
+    ~Win32WrittenFile() override { BackgroundFlush(); }
+    Win32WrittenFile(const Win32WrittenFile&) = delete;
+    Win32WrittenFile& operator=(const Win32WrittenFile&) = delete;
+
+    void StartFlush() override {
+        state_ = kStarted;
+        if (!QueueUserWorkItem(&FlushInBackground, this, WT_EXECUTEDEFAULT)) {
+            state_ = kNotStarted;  // flushed when asked
+        }
+    }
+    // A flush that failed is never tried again: the system may have dropped
+    // what it could not write, and a second flush would then succeed.
+    void Flush() override {
+        if (BackgroundFlush() == kNotStarted) {
+            error_ = FlushError(file_.Get());
+        }
+        if (error_ != ERROR_SUCCESS) {
+            throw SystemError(error_);
+        }
+    }
 
 private:
+    enum State { kNotStarted, kStarted, kEnded };
+
+    // Waits for a flush started in the background to end.
+    State BackgroundFlush() {
+        AcquireSRWLockExclusive(&flushLock);
+        while (state_ == kStarted) {
+            SleepConditionVariableSRW(&flushEnded, &flushLock, INFINITE, 0);
+        }
+        const State state = state_;
+        ReleaseSRWLockExclusive(&flushLock);
+        return state;
+    }
+    static DWORD WINAPI FlushInBackground(void* self) {
+        Win32WrittenFile& file = *static_cast<Win32WrittenFile*>(self);
+        const DWORD error = FlushError(file.file_.Get());
+        AcquireSRWLockExclusive(&flushLock);
+        file.error_ = error;
+        file.state_ = kEnded;
+        ReleaseSRWLockExclusive(&flushLock);
+        WakeAllConditionVariable(&flushEnded);
+        return 0;
+    }
+
     UniqueFile file_;
+    State state_ = kNotStarted;  // changed under flushLock once started
+    DWORD error_ = ERROR_SUCCESS;  // of its flush
 };
 
 void WriteAll(HANDLE file, const char* data, DWORD size) {

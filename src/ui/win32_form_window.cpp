@@ -274,15 +274,15 @@ void Win32FormWindow::CreateChildren() {
     const auto controls = model_.Controls();
     children_.assign(controls.size(), nullptr);
     unpainted_.assign(controls.size(), RECT{});
-    std::vector<std::size_t> order;
+    std::vector<int> order;  // of int, as other lists of numbers are: one copy of their code
     for (std::size_t i = 0; i < controls.size(); ++i) {
         if (ui::IsWindowed(controls[i].row->kind)) {
-            order.push_back(i);
+            order.push_back(static_cast<int>(i));
         }
     }
-    std::ranges::sort(order, {}, [&](std::size_t i) { return controls[i].row->tabIndex; });
-    for (std::size_t position : order) {
-        CreateChild(position);
+    std::ranges::sort(order, {}, [&](int i) { return controls[static_cast<std::size_t>(i)].row->tabIndex; });
+    for (const int position : order) {
+        CreateChild(static_cast<std::size_t>(position));
     }
 }
 

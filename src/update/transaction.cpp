@@ -347,8 +347,10 @@ bool UpdateTransaction::Stage(std::size_t position, const std::function<void()>&
         Retrying(files_, events_, paths.current, [&] { check_(paths.staged, entry); });
     } else if (const auto kept = static_cast<std::size_t>(at); kept < written_.size()) {
         // Kept open until the commit flushes it: a second open costs more
-        // than the flush where flushes are cheap.
+        // than the flush where flushes are cheap. Its flush starts now, so
+        // the disk writes it out while the next ones are copied.
         written_[kept] = std::move(copied.file);
+        written_[kept]->StartFlush();
     }
     Tell(events_, Step::Staged, entry.name);
     return true;

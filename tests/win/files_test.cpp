@@ -256,6 +256,22 @@ TEST_F(FilesTest, TheStepsOfAnUpdateOnRealFiles) {
         files.Remove(At(L"large.dll"));
         files.Remove(At(L"large.staged"));
     }
+    {
+        // Flushes started in the background: each copy, flushed when asked or
+        // not, is closed once dropped, even while its flush may still run.
+        const std::unique_ptr<SourceFile> source = files.OpenSource(At(L"new.dll"));
+        for (int i = 0; i < 32; ++i) {
+            const std::wstring staged = At(L"flushed" + std::to_wstring(i));
+            SourceFile::Copied copied = source->CopyTo(staged, {});
+            copied.file->StartFlush();
+            if (i % 2 == 0) {
+                copied.file->Flush();
+            }
+            copied.file.reset();
+            files.Remove(staged);  // refused while the copy is open
+            EXPECT_FALSE(files.Facts(staged).exists) << i;
+        }
+    }
     files.Flush(At(L"staged"));
     EXPECT_EQ(Read(L"staged"), "new content");
     EXPECT_EQ(files.Facts(At(L"staged")).modified, fresh.modified);
