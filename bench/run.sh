@@ -29,7 +29,7 @@ if [[ -w $held ]] && holding=$(cat "$held") && echo 60000 >"$held" 2>/dev/null; 
 else
   holding=
 fi
-trap 'scripts/wine-session.sh stop "$build"; mountpoint -q "$ram" && umount "$ram"; [[ -z $holding ]] || echo "$holding" >"$held"' EXIT
+trap '[[ -z $holding ]] || echo "$holding" >"$held"; scripts/wine-session.sh stop "$build"; mountpoint -q "$ram" && umount "$ram"' EXIT
 bench() { "$build/wine-run" "$build/bench/bench.exe" "$@"; }
 case "${1:-all}" in
 all) for one in startup discovery apply; do bench "$one"; done ;;
