@@ -70,6 +70,8 @@ DWORD FlushError(HANDLE file) { return FlushFileBuffers(file) ? ERROR_SUCCESS : 
 // while the next is made, and the commit's flushes find their work done.
 SRWLOCK flushLock = SRWLOCK_INIT;
 CONDITION_VARIABLE flushEnded = CONDITION_VARIABLE_INIT;
+// How often a wait for such a flush reads the window's messages, in ms.
+constexpr DWORD kAnswerInterval = 100;
 
 // A copy kept open, writers and readers kept out, until it is flushed.
 class Win32WrittenFile final : public WrittenFile {
@@ -90,6 +92,7 @@ public:
     void Flush() override {
         if (BackgroundFlush() == kNotStarted) {
             error_ = FlushError(file_.Get());
+            state_ = kEnded;  // no other thread has it
         }
         if (error_ != ERROR_SUCCESS) {
             throw SystemError(error_);
@@ -99,11 +102,16 @@ public:
 private:
     enum State { kNotStarted, kStarted, kEnded };
 
-    // Waits for a flush started in the background to end.
+    // Waits for a flush started in the background to end; a slow drive's
+    // can take seconds, so the window's messages are read meanwhile.
     State BackgroundFlush() {
         AcquireSRWLockExclusive(&flushLock);
         while (state_ == kStarted) {
-            SleepConditionVariableSRW(&flushEnded, &flushLock, INFINITE, 0);
+            if (!SleepConditionVariableSRW(&flushEnded, &flushLock, kAnswerInterval, 0)) {
+                ReleaseSRWLockExclusive(&flushLock);
+                DispatchWaitingMessages();
+                AcquireSRWLockExclusive(&flushLock);
+            }
         }
         const State state = state_;
         ReleaseSRWLockExclusive(&flushLock);
@@ -121,7 +129,7 @@ private:
     }
 
     UniqueFile file_;
-    State state_ = kNotStarted;  // changed under flushLock once started
+    State state_ = kNotStarted;    // changed under flushLock once started
     DWORD error_ = ERROR_SUCCESS;  // of its flush
 };
 

@@ -16,12 +16,7 @@ constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersi
 
 std::wstring FreshRoot(std::wstring_view name, std::wstring temp) {
     static int counter = 0;
-    if (temp.empty()) {
-        temp.assign(MAX_PATH + 1, L'\0');
-        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-    } else {
-        temp += L"\\";
-    }
+    temp = (temp.empty() ? TempFolder() : temp) + L"\\";
     return temp + L"tessaloom-" + std::wstring(name) + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(++counter);
 }
@@ -101,6 +96,12 @@ void WriteBytes(const std::wstring& path, std::string_view bytes) {
 }
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+std::wstring TempFolder() {
+    std::wstring temp(MAX_PATH + 1, L'\0');
+    temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+    return temp.substr(0, temp.size() - 1);
+}
 
 bool IsFile(const std::wstring& path) {
     const DWORD attributes = Attributes(path);

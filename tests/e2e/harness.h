@@ -28,6 +28,8 @@ std::wstring ReadUtf16File(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, std::string_view bytes);
 bool IsFile(const std::wstring& path);
+// The temporary folder, without a trailing separator.
+std::wstring TempFolder();
 DWORD Attributes(const std::wstring& path);
 // Files of a folder, sorted, without "." and "..".
 std::vector<std::wstring> FolderEntries(const std::wstring& folder);

@@ -63,12 +63,6 @@ bool PowerIsCut() {
     return cut;
 }
 
-std::wstring TempFolder() {
-    std::wstring temp(MAX_PATH + 1, L'\0');
-    temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-    return temp.substr(0, temp.size() - 1);
-}
-
 // Three new files: a.dll over a current file with an earlier backup, b.dll
 // over a current file, c.dll where there was none. The application folder is
 // on the drive, the update on the usual disk. New and old differ in size.

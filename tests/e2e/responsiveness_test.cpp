@@ -87,6 +87,7 @@ private:
 struct Slow {
     const char* what;
     const wchar_t* source;  // the folder that holds the update folder, or null for the usual one
+    const wchar_t* app;     // the folder that holds the application folder, or null for the usual one
     std::size_t firstSize;  // of a.dll's new content
     bool elevated;          // applied by the instance with administrator rights
     int holdSeconds;        // a.dll of the application folder held this long
@@ -95,17 +96,21 @@ struct Slow {
 TEST(Responsiveness, TheWindowAnswersThroughoutAWalkThatWaitsAndInputMeanwhileDoesNothing) {
     const std::wstring slowDrive = std::wstring(TESSALOOM_BUILD_DIR) + L"\\slow-drive\\drive";
     const Slow cases[] = {
-        {"a file held for 4 s", nullptr, 1000, false, 4},
-        {"a copy of 5 MiB from a drive of 768 KiB/s", slowDrive.c_str(), 5 << 20, false, 0},
-        {"an elevated instance that waits 4 s for a held file", nullptr, 1000, true, 4},
+        {"a file held for 4 s", nullptr, nullptr, 1000, false, 4},
+        {"a copy of 5 MiB from a drive of 768 KiB/s", slowDrive.c_str(), nullptr, 5 << 20, false, 0},
+        {"a flush of 5 MiB to a drive of 768 KiB/s", nullptr, slowDrive.c_str(), 5 << 20, false, 0},
+        {"an elevated instance that waits 4 s for a held file", nullptr, nullptr, 1000, true, 4},
     };
     for (const Slow& slow : cases) {
         SCOPED_TRACE(slow.what);
-        if (slow.source != nullptr && !IsFile(std::wstring(slow.source) + L"\\mounted")) {
+        if ((slow.source != nullptr || slow.app != nullptr) && !IsFile(slowDrive + L"\\mounted")) {
             std::printf("[  SKIPPED ] %s: no slow drive here (it needs FUSE and python3-fuse)\n", slow.what);
             continue;
         }
-        Sandbox sandbox(L"slow", L"", slow.source != nullptr ? slow.source : L"");
+        Sandbox sandbox(L"slow", slow.app != nullptr ? slow.app : L"",
+                        slow.source != nullptr ? slow.source
+                        : slow.app != nullptr  ? TempFolder()
+                                               : L"");
         sandbox.WriteUpdateList("path\r\na.dll\r\nb.dll\r\n");
         const std::string newA(slow.firstSize, 'A');
         sandbox.WriteNewFile(L"a.dll", newA);

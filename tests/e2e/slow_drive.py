@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""A slow drive: BACKING seen at MOUNTPOINT through FUSE, where reading a file
-of 4 MiB or more runs at RATE bytes a second, as from a slow network drive.
-Smaller files (the programs) read at full speed.
+"""A slow drive: BACKING seen at MOUNTPOINT through FUSE, where reading or
+flushing a file of 4 MiB or more runs at RATE bytes a second, as on a slow
+network drive or memory stick. Smaller files (the programs) go at full speed.
 usage: slow_drive.py BACKING MOUNTPOINT RATE"""
 
 import errno
@@ -51,6 +51,10 @@ class SlowFile:
         os.close(os.dup(self.fd))
 
     def fsync(self, datasync):
+        size = os.fstat(self.fd).st_size
+        if size >= SLOW_FROM:
+            with line:
+                time.sleep(size / rate)
         os.fsync(self.fd)
 
     def release(self, flags):
